@@ -1,0 +1,35 @@
+# The two commands: `make test` and `make demo`. Everything else is a step of theirs.
+SHELL := /bin/bash
+PRESETS := native win64 win32
+JOBS ?= $(shell nproc)
+export CTEST_OUTPUT_ON_FAILURE := 1
+
+.PHONY: all setup configure build test demo bench clean
+
+all: build
+
+# Quick when everything is installed already.
+setup:
+	@bash scripts/setup.sh
+
+configure: setup
+	@for p in $(PRESETS); do \
+	  [ -f build/$$p/build.ninja ] || cmake --preset $$p $(CMAKE_ARGS) >/dev/null || exit 1; \
+	done
+
+build: configure
+	@for p in $(PRESETS); do \
+	  echo "== build $$p"; cmake --build --preset $$p -j $(JOBS) || exit 1; \
+	done
+	@bash scripts/collect-tests.sh
+
+test: build
+	@bash scripts/wine-run.sh $(CURDIR)/build/win64/wineprefix cmd /c exit 0
+	@cd build && ctest -j $(JOBS) --timeout 900; rc=$$?; \
+	  bash ../scripts/wine-run.sh $(CURDIR)/build/win64/wineprefix --stop; exit $$rc
+
+demo: build
+	@bash scripts/demo.sh
+
+clean:
+	rm -rf build

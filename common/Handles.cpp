@@ -1,0 +1,35 @@
+#include "common/Handles.h"
+
+#include <sddl.h>
+
+namespace VmCommon {
+
+Traits::WinHttpCloseFn Traits::g_winHttpCloseHandle = nullptr;
+
+void SecurityAttributes::Adopt(PSECURITY_DESCRIPTOR sd, bool inheritable)
+{
+    descriptor_.reset(sd);
+    attributes_.nLength = sizeof(attributes_);
+    attributes_.lpSecurityDescriptor = sd;
+    attributes_.bInheritHandle = inheritable ? TRUE : FALSE;
+}
+
+bool SecurityAttributes::FromSddl(const char* sddl, bool inheritable)
+{
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd, nullptr))
+        return false;
+    Adopt(sd, inheritable);
+    return true;
+}
+
+bool SecurityAttributes::FromSddl(const wchar_t* sddl, bool inheritable)
+{
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr))
+        return false;
+    Adopt(sd, inheritable);
+    return true;
+}
+
+} // namespace VmCommon
