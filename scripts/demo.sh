@@ -6,11 +6,13 @@ prefix="$here/build/demo/wineprefix"
 run() { "$here/scripts/wine-run.sh" "$prefix" "$@"; }
 
 exe="$here/build/win64/VmNetworkInstaller.exe"
-echo "== Running $exe under Wine (prefix $prefix)"
-run "$exe"
+winexe="Z:${exe//\//\\}"
+echo "== Running $exe under Wine (prefix $prefix) as a standard user would start it"
+# Wine gives every process an administrator token; a user starts the installer without one.
+run "$here/build/win64/tools/RunAsStandardUser.exe" "$winexe"
 code=$?
 run --stop
-log=$(find "$prefix/drive_c" -path '*Velmora/Log/Tolvi/stub.log' 2>/dev/null | head -n 1)
+log=$(find "$prefix/drive_c/users" -path '*Velmora/Log/Tolvi/stub.log' 2>/dev/null | head -n 1)
 echo "== Exit code: $code"
 if [ -n "$log" ]; then
   echo "== Log file: $log"

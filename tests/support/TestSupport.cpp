@@ -1,0 +1,160 @@
+#include "tests/support/TestSupport.h"
+
+#include "common/Handles.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace VmTest {
+
+HANDLE CreateStandardUserToken()
+{
+    VmCommon::UniqueHandle own;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, own.put()))
+        return nullptr;
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID admins = nullptr;
+    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0,
+                                  0, 0, 0, 0, 0, &admins))
+        return nullptr;
+    SID_AND_ATTRIBUTES disable{admins, 0};
+    HANDLE restricted = nullptr;
+    if (!CreateRestrictedToken(own.get(), LUA_TOKEN, 1, &disable, 0, nullptr, 0, nullptr, &restricted))
+        restricted = nullptr;
+    FreeSid(admins);
+    return restricted;
+}
+
+HANDLE StartProcess(const std::wstring& commandLine, HANDLE token)
+{
+    std::wstring mutableLine = commandLine;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    const BOOL ok = token ? CreateProcessAsUserW(token, nullptr, mutableLine.data(), nullptr, nullptr,
+                                                 FALSE, 0, nullptr, nullptr, &startup, &info)
+                          : CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0,
+                                           nullptr, nullptr, &startup, &info);
+    if (!ok)
+        return nullptr;
+    CloseHandle(info.hThread);
+    return info.hProcess;
+}
+
+ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs, HANDLE token)
+{
+    ProcessResult result;
+    const DWORD start = GetTickCount();
+    VmCommon::UniqueHandle process(StartProcess(commandLine, token));
+    if (!process)
+        return result;
+    result.started = true;
+    if (WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process.get(), WAIT_TIMEOUT);
+        WaitForSingleObject(process.get(), 5000);
+        result.exitCode = WAIT_TIMEOUT;
+    } else {
+        GetExitCodeProcess(process.get(), &result.exitCode);
+    }
+    result.elapsedMs = GetTickCount() - start;
+    return result;
+}
+
+std::wstring BesideTestProgram(const std::wstring& relative)
+{
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    folder.resize(folder.rfind(L'\\'));
+    wchar_t full[MAX_PATH];
+    if (!GetFullPathNameW((folder + L"\\" + relative).c_str(), MAX_PATH, full, nullptr))
+        return {};
+    return full;
+}
+
+TempDir::TempDir()
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    for (unsigned n = GetTickCount();; ++n) {
+        std::wstring candidate = std::wstring(temp) + L"vmtest" + std::to_wstring(GetCurrentProcessId()) +
+                                 L"_" + std::to_wstring(n);
+        if (CreateDirectoryW(candidate.c_str(), nullptr)) {
+            path_ = candidate;
+            return;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return;
+    }
+}
+
+TempDir::~TempDir()
+{
+    if (!path_.empty())
+        RemoveTree(path_);
+}
+
+void RemoveTree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW data;
+    VmCommon::UniqueFind find(FindFirstFileW((path + L"\\*").c_str(), &data));
+    if (find) {
+        do {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring child = path + L"\\" + name;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                RemoveTree(child);
+            else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveDirectoryW(child.c_str());
+            else
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(find.get(), &data));
+    }
+    find.reset();
+    RemoveDirectoryW(path.c_str());
+}
+
+std::vector<unsigned char> ReadBytes(const std::wstring& path)
+{
+    VmCommon::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+    std::vector<unsigned char> bytes;
+    if (!file)
+        return bytes;
+    unsigned char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        bytes.insert(bytes.end(), buffer, buffer + read);
+    return bytes;
+}
+
+std::vector<std::wstring> ReadUtf16Lines(const std::wstring& path)
+{
+    const std::vector<unsigned char> bytes = ReadBytes(path);
+    std::wstring text;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+        text.push_back(static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8)));
+    if (!text.empty() && text[0] == 0xFEFF)
+        text.erase(0, 1);
+    std::vector<std::wstring> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+    if (start < text.size())
+        lines.push_back(text.substr(start));
+    return lines;
+}
+
+std::wstring ExpandEnvironment(const std::wstring& text)
+{
+    wchar_t buffer[32768];
+    const DWORD length = ExpandEnvironmentStringsW(text.c_str(), buffer, 32768);
+    return length ? std::wstring(buffer) : std::wstring();
+}
+
+} // namespace VmTest
