@@ -31,5 +31,9 @@ test: build
 demo: build
 	@bash scripts/demo.sh
 
+# Benchmarks print ratios against a peer measured in the same run; they are not tests.
+bench: build
+	@for b in bench/*.sh; do [ -f "$$b" ] && bash "$$b"; done; true
+
 clean:
 	rm -rf build

@@ -55,7 +55,8 @@ fi
 
 if [ $need_source -eq 1 ]; then
   mkdir -p "$cache"
-  (cd "$cache" && apt-get source -qq tinyxml2 >/dev/null)
+  # Fetched as root into our own folder; apt's sandbox user could not write there.
+  (cd "$cache" && apt-get source -qq -o APT::Sandbox::User=root tinyxml2 >/dev/null)
   ls "$cache"/tinyxml2-*/tinyxml2.cpp >/dev/null
 fi
 echo "setup: done"
