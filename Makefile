@@ -33,7 +33,7 @@ demo: build
 
 # Benchmarks print ratios against a peer measured in the same run; they are not tests.
 bench: build
-	@for b in bench/*.sh; do [ -f "$$b" ] && bash "$$b"; done; true
+	@set -e; for b in bench/*.sh; do [ -f "$$b" ] || continue; bash "$$b"; done
 
 clean:
 	rm -rf build
