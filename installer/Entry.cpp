@@ -4,6 +4,7 @@
 #include "common/DelayLoad.h"
 #include "common/Handles.h"
 #include "common/logging/VmOrlLogging.h"
+#include "installer/CommandLine.h"
 #include "installer/Gdiplus.h"
 #include "installer/InstallResult.h"
 #include "vm_version.h"
@@ -62,6 +63,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
                __TIME__);
 
     HardenLibraryLoading();
+
+    // A bad command line ends the run before the instance lock; ParseCommandLine logged it.
+    // No saved command line of an earlier run is read yet.
+    if (!InstallerExt::ParseCommandLine(GetCommandLineW(), std::wstring()))
+        return InstallResults::Failed;
 
     VmCommon::UniqueHandle mutex;
     if (!TakeFirstStageMutex(mutex)) {
