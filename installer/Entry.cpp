@@ -7,6 +7,7 @@
 #include "installer/CommandLine.h"
 #include "installer/Gdiplus.h"
 #include "installer/InstallResult.h"
+#include "settings/SettingProvider.h"
 #include "vm_version.h"
 
 namespace {
@@ -56,7 +57,6 @@ bool TakeFirstStageMutex(VmCommon::UniqueHandle& mutex)
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
-    (void)instance;
     VmOrlLogging::Open(L"Tolvi", L"stub", VmOrlLogging::LevelInfo, 0);
     VM_ORL_LOG(VmOrlLogging::LevelInfo, L"Binary version: %d.%02d.%d.%d, compilation time: %S %S",
                VM_VERSION_MAJOR, VM_VERSION_MINOR, VM_VERSION_BUILD, VM_VERSION_REVISION, __DATE__,
@@ -74,6 +74,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         VM_ORL_LOG(VmOrlLogging::LevelError, L"%s: Another instance already running", kFunction);
         return InstallResults::Failed;
     }
+
+    SettingProvider* settings = SettingProvider::Instance();
+    if (!settings->ParseResources(instance, VmSettings::kLocalizedResourceId,
+                                  VmSettings::kCustomizationResourceId)) {
+        VM_ORL_LOG(VmOrlLogging::LevelFatal, L"%s: Failed to parse embedded resources", kFunction);
+        return InstallResults::Failed;
+    }
+    // Only a program built with the marker looks behind its image; a payload that cannot be
+    // used leaves it in the normal mode.
+    if (VmSettings::HasWardlineMarker(instance) && settings->ParsePayload())
+        VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: Wardline mode is active", kFunction);
 
     InstallResult exitCode = InstallResults::Failed;
     VmCommon::UniqueHandle stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
