@@ -1,9 +1,9 @@
 // A downloader program around the engine, for tests that kill a download mid-way and for the
 // benchmark. Usage:
 //   OrlDownloadTool <url> <path> [--proxy <host:port>] [--accept-any-certificate] [--timeout <ms>]
-// Prints one line "result=<n> name=<name> uptodate=<0|1> ms=<elapsed> size=<bytes on disk>
-// peak_working_set=<bytes> peak_private=<bytes>" and exits with the job result (255 on a
-// usage error or time-out).
+// Prints one line "result=<n> name=<name> uptodate=<0|1> ms=<elapsed> buffers=<buffers written>
+// size=<bytes on disk> peak_working_set=<bytes> peak_private=<bytes>" and exits with the job
+// result (255 on a usage error or time-out).
 #include <windows.h>
 #include <psapi.h>
 
@@ -20,13 +20,16 @@ struct Outcome {
     VmCommon::UniqueHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     uint32_t result = 0xFFFFFFFF;
     uint32_t upToDate = 0;
+    uint32_t buffers = 0; // progress reports: one per buffer written
 };
 
 void OnJob(void* context, uint32_t event, uint32_t a, uint32_t b)
 {
     auto* outcome = static_cast<Outcome*>(context);
-    if (event != OrlDownload::kEventFinished)
+    if (event != OrlDownload::kEventFinished) {
+        ++outcome->buffers;
         return;
+    }
     outcome->result = a;
     outcome->upToDate = b;
     SetEvent(outcome->done.get());
@@ -81,8 +84,8 @@ int wmain(int argc, wchar_t** argv)
     PROCESS_MEMORY_COUNTERS memory{};
     memory.cb = sizeof(memory);
     GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
-    wprintf(L"result=%u name=%ls uptodate=%u ms=%lu size=%llu peak_working_set=%llu peak_private=%llu\n",
-            outcome.result, OrlDownload_ResultToString(outcome.result), outcome.upToDate, elapsed,
+    wprintf(L"result=%u name=%ls uptodate=%u ms=%lu buffers=%u size=%llu peak_working_set=%llu peak_private=%llu\n",
+            outcome.result, OrlDownload_ResultToString(outcome.result), outcome.upToDate, elapsed, outcome.buffers,
             SizeOnDisk(argv[2]), static_cast<unsigned long long>(memory.PeakWorkingSetSize),
             static_cast<unsigned long long>(memory.PeakPagefileUsage));
     fflush(stdout);
