@@ -116,7 +116,7 @@ UniqueHandle ShellExecuteProcess(const wchar_t* programPath, const wchar_t* argu
     info.lpVerb = nullptr;
     info.lpFile = programPath;
     info.lpParameters = arguments ? arguments : L"";
-    info.lpDirectory = workingDirectory;
+    info.lpDirectory = NullIfEmpty(workingDirectory);
     info.nShow = SW_SHOWNORMAL;
 
     DWORD error = ERROR_PROC_NOT_FOUND;

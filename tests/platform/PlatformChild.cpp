@@ -1,7 +1,7 @@
 // The child of the launch tests.
 //   (no arguments)      exit code = length of the command line it was given
 //   exit <n>            exit code n
-//   report <file>       writes its command line, a line feed and its current folder to <file>
+//   report <file>       writes its command line and its current folder, as two lines, to <file>
 #include <windows.h>
 
 #include <cwchar>
@@ -18,7 +18,7 @@ int wmain(int argc, wchar_t** argv)
     if (mode == L"report" && argc >= 3) {
         wchar_t folder[MAX_PATH + 1] = {};
         GetCurrentDirectoryW(MAX_PATH + 1, folder);
-        const std::wstring text = std::wstring(GetCommandLineW()) + L"\n" + folder;
+        const std::wstring text = std::wstring(GetCommandLineW()) + L"\r\n" + folder;
         HANDLE file = CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE)
             return 3;

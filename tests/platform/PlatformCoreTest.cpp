@@ -42,25 +42,6 @@ TEST(ActiveSessionFromList, TakesTheLastActiveNonZeroSession)
         EXPECT_EQ(cases[i].expected, ActiveSessionFromList(cases[i].sessions)) << "case " << i;
 }
 
-TEST(RegistryResultFromError, MapsWin32Errors)
-{
-    const struct {
-        uint32_t error;
-        RegistryResult expected;
-    } cases[] = {
-        {0, RegistrySuccess},       {2, RegistryNotFound},
-        {3, RegistryNotFound},      {5, RegistryAccessDenied},
-        {87, RegistryInvalidParameter}, {234, RegistryOtherError}, // ERROR_MORE_DATA
-        {1018, RegistryOtherError}, // ERROR_KEY_DELETED
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.expected, RegistryResultFromError(c.error)) << c.error;
-    // The numbers are written to log lines and must not move.
-    EXPECT_EQ(2, RegistryWrongType);
-    EXPECT_EQ(3, RegistryOtherError);
-    EXPECT_EQ(6, RegistryInvalidParameter);
-}
-
 TEST(DelayLoadRegistryKey, NumberedKeyOrTheVendorKeyForZero)
 {
     EXPECT_EQ(L"Software\\Velmora\\ORL\\Delay Loading\\100", DelayLoadRegistryKey(100));

@@ -1,35 +1,23 @@
-// Helpers of the platform tests: the test program's folder, a temporary folder and registry keys
-// that are removed again whatever the test's outcome.
+// Helpers of the platform tests that the shared test support lacks: module paths, byte views and
+// registry keys that are removed again whatever the test's outcome.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/Handles.h"
 
 namespace PlatformTest {
 
-// The folder of this test program (where the child program and the probe library are built).
-std::wstring OwnFolder();
 std::wstring ModulePath(HMODULE module);
-std::wstring ReadUtf16File(const std::wstring& path);
 bool SamePath(const std::wstring& a, const std::wstring& b);
 std::string ToNarrow(const std::wstring& ascii);
-
-// A fresh folder under %TEMP% whose name has a blank in it; deleted with its files.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::wstring& path() const { return path_; }
-    std::wstring File(const wchar_t* name) const { return path_ + L"\\" + name; }
-
-private:
-    std::wstring path_;
-};
+std::vector<uint8_t> BytesOf(const std::wstring& text);
+// A unique name for this test process, for keys and values that must not collide.
+std::wstring UniqueName(const wchar_t* prefix);
 
 // Creates root\path in the given view; on destruction removes the part of it that did not exist
 // before, with everything below it.
@@ -50,8 +38,5 @@ private:
     VmCommon::UniqueRegKey key_;
     bool ok_ = false;
 };
-
-// A unique name for this test process, for keys and values that must not collide.
-std::wstring UniqueName(const wchar_t* prefix);
 
 } // namespace PlatformTest

@@ -1,7 +1,5 @@
-#include "tests/platform/TestSupport.h"
+#include "tests/platform/PlatformTestSupport.h"
 
-#include <cwctype>
-#include <vector>
 
 #include "common/Handles.h"
 
@@ -14,25 +12,6 @@ std::wstring ModulePath(HMODULE module)
     return std::wstring(buffer.data(), length);
 }
 
-std::wstring OwnFolder()
-{
-    const std::wstring path = ModulePath(nullptr);
-    return path.substr(0, path.find_last_of(L'\\'));
-}
-
-std::wstring ReadUtf16File(const std::wstring& path)
-{
-    VmCommon::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                          OPEN_EXISTING, 0, nullptr));
-    if (!file)
-        return L"<missing>";
-    std::wstring text(GetFileSize(file.get(), nullptr) / sizeof(wchar_t), L'\0');
-    DWORD read = 0;
-    if (!text.empty())
-        ReadFile(file.get(), &text[0], static_cast<DWORD>(text.size() * sizeof(wchar_t)), &read, nullptr);
-    return text;
-}
-
 bool SamePath(const std::wstring& a, const std::wstring& b)
 {
     return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
@@ -43,42 +22,16 @@ std::string ToNarrow(const std::wstring& ascii)
     return std::string(ascii.begin(), ascii.end());
 }
 
+std::vector<uint8_t> BytesOf(const std::wstring& text)
+{
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    return std::vector<uint8_t>(bytes, bytes + text.size() * sizeof(wchar_t));
+}
+
 std::wstring UniqueName(const wchar_t* prefix)
 {
     return prefix + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount());
 }
-
-TempFolder::TempFolder()
-{
-    wchar_t temp[MAX_PATH + 1];
-    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
-    path_ = std::wstring(temp, length) + UniqueName(L"vm platform ");
-    CreateDirectoryW(path_.c_str(), nullptr);
-}
-
-namespace {
-void DeleteTree(const std::wstring& folder)
-{
-    WIN32_FIND_DATAW data;
-    VmCommon::UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &data));
-    if (find) {
-        do {
-            const std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            const std::wstring path = folder + L"\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                DeleteTree(path);
-            else
-                DeleteFileW(path.c_str());
-        } while (FindNextFileW(find.get(), &data));
-    }
-    find.reset();
-    RemoveDirectoryW(folder.c_str());
-}
-} // namespace
-
-TempFolder::~TempFolder() { DeleteTree(path_); }
 
 ScopedRegistryKey::ScopedRegistryKey(HKEY root, const std::wstring& path, REGSAM view)
     : root_(root), view_(view)
