@@ -1,0 +1,359 @@
+#include "installer/VmOptionParser.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Tokens = std::vector<std::wstring>;
+
+std::string Narrow(const std::wstring& text)
+{
+    std::string out;
+    for (wchar_t c : text)
+        out.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
+    return out;
+}
+
+class ProgramOptions : public ::testing::Test {
+protected:
+    void SetUp() override { DefineProgramOptions(parser); }
+    VmOptionParser parser;
+};
+
+} // namespace
+
+TEST(Tokenize, QuoteAndBlankRules)
+{
+    const struct {
+        const wchar_t* text;
+        Tokens tokens;
+        bool balanced;
+    } cases[] = {
+        {L"a b", {L"a", L"b"}, true},
+        {L"   a    b   ", {L"a", L"b"}, true},
+        {L"\"a\"\"b\"", {L"a\"b"}, true},           // a quote right after a closing quote
+        {L"a\"b c\"", {L"ab c"}, true},             // quotes may start inside a token
+        {L"\"a b\" c", {L"a b", L"c"}, true},
+        {L"a \"\" b", {L"a", L"", L"b"}, true},     // "" is an empty token
+        {L"x\"\"y", {L"xy"}, true},                 // "" inside a word adds nothing
+        {L"\"\"\"\"", {L"\""}, true},
+        {L"a\tb", {L"a\tb"}, true},                 // only U+0020 separates
+        {L"", {}, true},
+        {L"   ", {}, true},
+        {L"\"a", {L"a"}, false},
+        {L"a \"b c", {L"a", L"b c"}, false},
+    };
+    for (const auto& c : cases) {
+        const TokenizeResult result = Tokenize(c.text);
+        EXPECT_EQ(c.tokens, result.tokens) << Narrow(c.text);
+        EXPECT_EQ(c.balanced, result.balanced) << Narrow(c.text);
+    }
+}
+
+TEST(Tokenize, NullTextIsNotBalanced)
+{
+    const TokenizeResult result = Tokenize(nullptr);
+    EXPECT_TRUE(result.tokens.empty());
+    EXPECT_FALSE(result.balanced);
+}
+
+TEST_F(ProgramOptions, Accept_CommandLines)
+{
+    struct Expect {
+        const wchar_t* name;
+        const wchar_t* value; // nullptr: the option is not set
+    };
+    const struct {
+        const wchar_t* line;
+        std::vector<Expect> expect;
+        Tokens positional;
+    } cases[] = {
+        {L"prog --language --silent", {{L"language", L""}, {L"silent", L""}}, {}},
+        {L"prog /l=fi /s", {{L"language", L"fi"}, {L"silent", L""}}, {}},
+        {L"prog -l de -s", {{L"language", L"de"}, {L"silent", L""}}, {}},
+        {L"prog --resume \"C:\\Program Files\\Work\"", {{L"resume", L"C:\\Program Files\\Work"}}, {}},
+        {L"prog /resume=C:\\dir", {{L"resume", L"C:\\dir"}}, {}},
+        {L"prog /copyback=a=b", {{L"copyback", L"a=b"}}, {}},
+        {L"prog install", {{L"silent", nullptr}}, {L"install"}},
+        {L"prog a --silent b", {{L"silent", L""}}, {L"a", L"b"}},
+        {L"prog --LANGUAGE en /SILENT", {{L"language", L"en"}, {L"silent", L""}}, {}},
+        {L"prog /l fi", {{L"language", L"fi"}}, {}},       // "/" without "=" takes the next token
+        {L"prog --resume \"\"", {{L"resume", L""}}, {}},    // an empty token is a value too
+        {L"prog --language", {{L"language", L""}}, {}},
+        {L"prog --waitactiveuser 30 --noupgrade", {{L"waitactiveuser", L"30"}, {L"noupgrade", L""}}, {}},
+        {L"prog", {{L"language", nullptr}, {L"silent", nullptr}}, {}},
+    };
+    for (const auto& c : cases) {
+        VmOptionParser p;
+        DefineProgramOptions(p);
+        ASSERT_TRUE(p.Parse(c.line)) << Narrow(c.line) << ": " << Narrow(p.GetError());
+        EXPECT_EQ(L"", p.GetError()) << Narrow(c.line);
+        for (const Expect& e : c.expect) {
+            EXPECT_EQ(e.value != nullptr, p.IsSet(e.name)) << Narrow(c.line) << " " << Narrow(e.name);
+            EXPECT_EQ(e.value ? e.value : L"", p.GetValue(e.name)) << Narrow(c.line);
+        }
+        EXPECT_EQ(c.positional, p.GetPositional()) << Narrow(c.line);
+    }
+}
+
+TEST_F(ProgramOptions, Reject_CommandLines)
+{
+    const struct {
+        const wchar_t* line;
+        const wchar_t* error;
+    } cases[] = {
+        {L"prog --silent --SILENT", L"Option 'silent' specified twice"},
+        {L"prog -s /silent", L"Option 'silent' specified twice"},
+        {L"prog /l=fi --language en", L"Option 'language' specified twice"},
+        {L"prog --resume", L"Option 'resume' requires a value"},
+        {L"prog --resume --silent", L"Option 'resume' requires a value"},
+        {L"prog /resume", L"Option 'resume' requires a value"},
+        {L"prog /resume C:\\dir", L"Option 'resume' requires a value"},
+        {L"prog /silent=yes", L"Option 'silent' has no value"},
+        {L"prog --language=fi", L"Unknown option: --language=fi"},
+        {L"prog --silent\t--noscan", L"Unknown option: --silent\t--noscan"},
+        {L"prog -x", L"Unknown option: -x"},
+        {L"prog -abc", L"Unknown option: -abc"},
+        {L"prog --", L"Unknown option: --"},
+        {L"prog --l", L"Unknown option: --l"},     // a short character is not a name
+        {L"prog /=x", L"Unknown option: /=x"},
+        {L"prog --resume \"C:\\Program Files", L"Mismatching quotes"},
+        {L"prog -", L""},
+        {L"prog /", L""},
+        {L"", L""},
+        {L"   ", L""},
+    };
+    for (const auto& c : cases) {
+        VmOptionParser p;
+        DefineProgramOptions(p);
+        EXPECT_FALSE(p.Parse(c.line)) << Narrow(c.line);
+        EXPECT_EQ(c.error, p.GetError()) << Narrow(c.line);
+    }
+}
+
+TEST_F(ProgramOptions, EveryOptionHasItsKind)
+{
+    const struct {
+        const wchar_t* name;
+        OptionKind kind;
+    } options[] = {
+        {L"language", OptionKind::ValueOptional},     {L"testui", OptionKind::Flag},
+        {L"provisioning-group", OptionKind::ValueRequired}, {L"skip-sidegrade", OptionKind::ValueRequired},
+        {L"resume", OptionKind::ValueRequired},       {L"silent", OptionKind::Flag},
+        {L"copyback", OptionKind::ValueRequired},     {L"noscan", OptionKind::Flag},
+        {L"prestub-launched", OptionKind::Flag},      {L"show-settings", OptionKind::Flag},
+        {L"accepteult", OptionKind::ValueRequired},   {L"confirm", OptionKind::Flag},
+        {L"noupgrade", OptionKind::Flag},             {L"nocopy", OptionKind::Flag},
+        {L"referrer", OptionKind::ValueRequired},     {L"notemp", OptionKind::Flag},
+        {L"waitactiveuser", OptionKind::ValueRequired},
+    };
+    for (const auto& o : options) {
+        const std::wstring name = o.name;
+        VmOptionParser alone;
+        DefineProgramOptions(alone);
+        EXPECT_EQ(o.kind != OptionKind::ValueRequired, alone.ParseTokens({L"--" + name})) << Narrow(name);
+        VmOptionParser withValue;
+        DefineProgramOptions(withValue);
+        EXPECT_EQ(o.kind != OptionKind::Flag, withValue.ParseTokens({L"/" + name + L"=v"})) << Narrow(name);
+        EXPECT_FALSE(parser.AddOption(OptionKind::Flag, name, 0)) << Narrow(name);
+    }
+    EXPECT_FALSE(parser.AddOption(OptionKind::Flag, L"other", L'l'));
+    EXPECT_FALSE(parser.AddOption(OptionKind::Flag, L"other", L's'));
+    EXPECT_TRUE(parser.AddOption(OptionKind::Flag, L"other", L'o'));
+}
+
+TEST(OptionParser, AddOptionRefusesTakenNamesAndShortCharacters)
+{
+    VmOptionParser p;
+    EXPECT_TRUE(p.AddOption(OptionKind::Flag, L"Alpha", L'a'));
+    EXPECT_FALSE(p.AddOption(OptionKind::Flag, L"ALPHA", 0));
+    EXPECT_FALSE(p.AddOption(OptionKind::Flag, L"beta", L'a'));
+    EXPECT_TRUE(p.AddOption(OptionKind::Flag, L"beta", L'A'));    // short characters match exactly
+    EXPECT_TRUE(p.AddOption(OptionKind::Flag, L"gamma", 0));
+    EXPECT_TRUE(p.AddOption(OptionKind::Flag, L"delta", 0));       // 0 means none, never taken
+    EXPECT_FALSE(p.AddOption(OptionKind::Flag, L"", 0));
+    ASSERT_TRUE(p.Parse(L"prog -A --alpha"));
+    EXPECT_TRUE(p.IsSet(L"beta"));
+    EXPECT_TRUE(p.IsSet(L"alpha"));
+}
+
+TEST_F(ProgramOptions, SecondParseIsRefusedAndKeepsTheFirst)
+{
+    ASSERT_TRUE(parser.Parse(L"prog --silent"));
+    EXPECT_FALSE(parser.Parse(L"prog --noscan"));
+    EXPECT_EQ(L"Already parsed", parser.GetError());
+    EXPECT_FALSE(parser.ParseTokens({}));
+    EXPECT_TRUE(parser.IsSet(L"silent"));
+    EXPECT_FALSE(parser.IsSet(L"noscan"));
+
+    parser.Reset();
+    EXPECT_FALSE(parser.IsSet(L"silent"));
+    EXPECT_EQ(L"", parser.GetError());
+    DefineProgramOptions(parser);
+    EXPECT_TRUE(parser.Parse(L"prog --noscan"));
+    EXPECT_TRUE(parser.IsSet(L"noscan"));
+}
+
+TEST_F(ProgramOptions, ErrorTextMustFitItsBuffer)
+{
+    const size_t prefix = std::wstring(L"Unknown option: ").size();
+    // 1023 characters fit beside the terminating zero; 1024 do not and are not stored at all.
+    const std::wstring fits = L"--" + std::wstring(VmOptionParser::kErrorBufferSize - 1 - prefix - 2, L'x');
+    const std::wstring tooLong = fits + L"x";
+
+    VmOptionParser p;
+    DefineProgramOptions(p);
+    EXPECT_FALSE(p.ParseTokens({fits}));
+    EXPECT_EQ(L"Unknown option: " + fits, p.GetError());
+
+    EXPECT_FALSE(parser.ParseTokens({tooLong}));
+    EXPECT_EQ(L"", parser.GetError());
+    EXPECT_FALSE(parser.Parse(L"prog \"open"));
+    EXPECT_EQ(L"Mismatching quotes", parser.GetError());
+    EXPECT_FALSE(parser.ParseTokens({tooLong}));
+    EXPECT_EQ(L"Mismatching quotes", parser.GetError());
+}
+
+TEST_F(ProgramOptions, ParseArgvSkipsTheProgram)
+{
+    const wchar_t* argv[] = {L"--noscan", L"--silent", L"--referrer", L"web page"};
+    EXPECT_FALSE(parser.ParseArgv(0, argv));
+    EXPECT_FALSE(parser.ParseArgv(-1, argv));
+    EXPECT_FALSE(parser.ParseArgv(2, nullptr));
+    ASSERT_TRUE(parser.ParseArgv(4, argv));
+    EXPECT_FALSE(parser.IsSet(L"noscan"));
+    EXPECT_TRUE(parser.IsSet(L"silent"));
+    EXPECT_EQ(L"web page", parser.GetValue(L"referrer"));
+}
+
+TEST_F(ProgramOptions, QueriesOfUnknownNames)
+{
+    ASSERT_TRUE(parser.Parse(L"prog --silent"));
+    EXPECT_FALSE(parser.IsSet(L"nonexistent"));
+    EXPECT_FALSE(parser.HasValue(L"nonexistent"));
+    EXPECT_EQ(L"", parser.GetValue(L"nonexistent"));
+    EXPECT_EQ(0, parser.GetIntValue(L"nonexistent"));
+}
+
+TEST(OptionParser, GetIntValueReadsLeadingDecimal)
+{
+    const std::pair<const wchar_t*, int32_t> cases[] = {
+        {L"15", 15},
+        {L"  -7", -7},
+        {L"\t 42", 42},
+        {L"+3x", 3},
+        {L"12 34", 12},
+        {L"abc", 0},
+        {L"-", 0},
+        {L"2147483647", INT32_MAX},
+        {L"-2147483648", INT32_MIN},
+        {L"2147483648", INT32_MAX},
+        {L"99999999999999999999999", INT32_MAX},
+        {L"-99999999999999999999999", INT32_MIN},
+    };
+    for (const auto& [value, expected] : cases) {
+        VmOptionParser p;
+        p.AddOption(OptionKind::ValueRequired, L"n", 0);
+        ASSERT_TRUE(p.ParseTokens({std::wstring(L"/n=") + value}));
+        EXPECT_EQ(expected, p.GetIntValue(L"n")) << Narrow(value);
+    }
+}
+
+TEST(OptionParser, ProcessWideInstanceIsCreatedOnce)
+{
+    std::vector<VmOptionParser*> seen(8, nullptr);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < seen.size(); ++i)
+        threads.emplace_back([&seen, i] { seen[i] = &GetOptionParser(); });
+    for (std::thread& t : threads)
+        t.join();
+    for (VmOptionParser* p : seen)
+        EXPECT_EQ(&GetOptionParser(), p);
+}
+
+// --- writing options for a relaunched instance ---
+
+TEST(CommonArguments, OrderAndContent)
+{
+    VmOptionParser parser;
+    DefineProgramOptions(parser);
+    ASSERT_TRUE(parser.Parse(L"prog --skip-sidegrade yes --referrer web --provisioning-group grp "
+                             L"--accepteult 3 --noscan -s --resume C:\\w --confirm"));
+    EXPECT_EQ((Tokens{L"--language", L"de", L"--nocopy", L"--silent", L"--noscan", L"--accepteult", L"3",
+                      L"--provisioning-group", L"grp", L"--referrer", L"web", L"--skip-sidegrade", L"yes"}),
+              BuildCommonArguments(parser, L"de", false));
+
+    VmOptionParser bare;
+    DefineProgramOptions(bare);
+    ASSERT_TRUE(bare.Parse(L"prog"));
+    EXPECT_EQ((Tokens{L"--language", L"--nocopy"}), BuildCommonArguments(bare, L"", false));
+    EXPECT_EQ((Tokens{L"--language", L"en", L"--nocopy", L"--noscan"}), BuildCommonArguments(bare, L"en", true));
+}
+
+// Whatever value this run has, the relaunched instance must parse the joined line and read back
+// the same value.
+TEST(CommonArguments, CarriedValuesSurviveTheRelaunch)
+{
+    const wchar_t* values[] = {
+        L"plain", L"Sales Team", L"a\"b", L"\"quoted\"", L"\"", L"-x", L"/y", L"--silent", L"-",
+        L"a=b", L"=", L"tab\there", L" lead", L"trail ", L"C:\\Program Files\\", L"\"\"",
+    };
+    for (const wchar_t* value : values) {
+        VmOptionParser original;
+        DefineProgramOptions(original);
+        const std::wstring v = value;
+        ASSERT_TRUE(original.ParseTokens({L"/referrer=" + v, L"/provisioning-group=" + v, L"/accepteult=" + v,
+                                          L"/skip-sidegrade=" + v, L"-s"}))
+            << Narrow(v);
+
+        const std::wstring line = L"prog " + JoinArguments(BuildCommonArguments(original, v, false));
+        VmOptionParser relaunched;
+        DefineProgramOptions(relaunched);
+        ASSERT_TRUE(relaunched.Parse(line.c_str())) << Narrow(line) << ": " << Narrow(relaunched.GetError());
+        for (const wchar_t* name : {L"language", L"referrer", L"provisioning-group", L"accepteult", L"skip-sidegrade"})
+            EXPECT_EQ(v, relaunched.GetValue(name)) << Narrow(line) << " " << Narrow(name);
+        EXPECT_TRUE(relaunched.IsSet(L"silent"));
+        EXPECT_TRUE(relaunched.IsSet(L"nocopy"));
+        EXPECT_TRUE(relaunched.GetPositional().empty()) << Narrow(line);
+    }
+}
+
+TEST(CommonArguments, EmptyValueIsNotCarried)
+{
+    VmOptionParser original;
+    DefineProgramOptions(original);
+    ASSERT_TRUE(original.Parse(L"prog --referrer \"\" --accepteult \"\""));
+    ASSERT_TRUE(original.IsSet(L"referrer"));
+
+    Tokens tokens = BuildCommonArguments(original, L"", false);
+    EXPECT_EQ((Tokens{L"--language", L"--nocopy"}), tokens);
+    // The caller's own tokens follow; "--referrer" left without a value would swallow them.
+    AddArgument(tokens, L"resume", QuoteValue(L"C:\\work dir"));
+    VmOptionParser relaunched;
+    DefineProgramOptions(relaunched);
+    ASSERT_TRUE(relaunched.Parse((L"prog " + JoinArguments(tokens)).c_str()));
+    EXPECT_EQ(L"C:\\work dir", relaunched.GetValue(L"resume"));
+}
+
+TEST(CommonArguments, QuotingAndJoining)
+{
+    const std::pair<const wchar_t*, const wchar_t*> quotes[] = {
+        {L"C:\\a b", L"\"C:\\a b\""}, {L"\"C:\\a b\"", L"\"C:\\a b\""}, {L"\"\"", L"\"\""},
+        {L"", L"\"\""},               {L"\"", L"\"\"\""},               {L"\"abc", L"\"\"abc\""},
+    };
+    for (const auto& [value, quoted] : quotes)
+        EXPECT_EQ(quoted, QuoteValue(value)) << Narrow(value);
+
+    Tokens list;
+    AddArgument(list, L"confirm", L"");
+    AddArgument(list, L"resume", L"\"C:\\w\"");
+    EXPECT_EQ((Tokens{L"--confirm", L"--resume", L"\"C:\\w\""}), list);
+    EXPECT_EQ(L"--confirm --resume \"C:\\w\"", JoinArguments(list));
+    EXPECT_EQ(L"", JoinArguments({}));
+}

@@ -1,0 +1,163 @@
+#include "common/VmPathCore.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+using namespace VmPath;
+
+TEST(PathText, Combine)
+{
+    const struct {
+        std::wstring a, b, expected;
+    } cases[] = {
+        {L"C:\\dir", L"file.txt", L"C:\\dir\\file.txt"},
+        {L"C:\\dir\\", L"file.txt", L"C:\\dir\\file.txt"}, // no doubled separator
+        {L"C:\\", L"dir\\file", L"C:\\dir\\file"},
+        {L"", L"file.txt", L"file.txt"},
+        {L"C:\\dir", L"", L"C:\\dir"},
+        {L"C:\\dir\\", L"", L"C:\\dir\\"},
+        {L"", L"", L""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.expected, PathCombine(c.a, c.b)) << c.a << L" + " << c.b;
+}
+
+TEST(PathText, Quote)
+{
+    const struct {
+        std::wstring input, expected;
+    } cases[] = {
+        {L"C:\\Program Files\\a.exe", L"\"C:\\Program Files\\a.exe\""},
+        {L"\"C:\\Program Files\\a.exe\"", L"\"C:\\Program Files\\a.exe\""}, // already quoted
+        {L"\"\"", L"\"\""},
+        {L"\"", L"\"\"\""}, // a lone quote is not a quoted string
+        {L"\"C:\\open", L"\"\"C:\\open\""},
+        {L"C:\\close\"", L"\"C:\\close\"\""},
+        {L"", L"\"\""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.expected, QuotePath(c.input)) << c.input;
+}
+
+TEST(PathText, Drive)
+{
+    const struct {
+        std::wstring path, expected;
+    } cases[] = {
+        {L"C:\\Program Files", L"C:"},
+        {L"d:", L"d:"},
+        {L"\\\\?\\E:\\long\\path", L"E:"},
+        {L"\\\\?\\UNC\\server\\share", L""},
+        {L"\\\\server\\share", L""},
+        {L"relative\\dir", L""},
+        {L"C", L""},
+        {L"", L""},
+        {L"\\\\?\\", L""},
+        {L"\\\\?\\F", L""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.expected, GetPathDrive(c.path)) << c.path;
+}
+
+TEST(PathText, SplitAccepts)
+{
+    const struct {
+        std::wstring path, directory, name;
+    } cases[] = {
+        {L"C:\\dir\\setup.exe", L"C:\\dir", L"setup.exe"},
+        {L"C:\\dir\\sub\\", L"C:\\dir", L"sub"}, // one trailing separator is ignored
+        {L"setup.exe", L"", L"setup.exe"},
+        {L"setup.exe\\", L"", L"setup.exe"},
+        {L"C:\\", L"", L"C:"},
+        {L"\\\\server\\share", L"\\\\server", L"share"},
+        {L"\\\\?\\C:\\a\\b", L"\\\\?\\C:\\a", L"b"},
+    };
+    for (const auto& c : cases) {
+        std::wstring directory = L"stale", name = L"stale";
+        EXPECT_TRUE(SplitPath(c.path, directory, name)) << c.path;
+        EXPECT_EQ(c.directory, directory) << c.path;
+        EXPECT_EQ(c.name, name) << c.path;
+    }
+}
+
+TEST(PathText, SplitRejects)
+{
+    for (const std::wstring path : {L"", L"\\", L"\\file", L"\\file\\", L"\\\\"}) {
+        std::wstring directory, name;
+        EXPECT_FALSE(SplitPath(path, directory, name)) << path;
+    }
+}
+
+TEST(PathText, ReplaceUserProfile)
+{
+    const std::wstring profile = L"C:\\Users\\other";
+    const struct {
+        std::wstring path, expected;
+    } cases[] = {
+        {L"%USERPROFILE%\\AppData\\Roaming", L"C:\\Users\\other\\AppData\\Roaming"},
+        {L"%UserProfile%\\Documents", L"C:\\Users\\other\\Documents"},
+        {L"%USERPROFILE%", L"C:\\Users\\other"},
+        {L"%USERPROFILE%\\a;%USERPROFILE%\\b", L"C:\\Users\\other\\a;C:\\Users\\other\\b"},
+        {L"%%USERPROFILE%%", L"%C:\\Users\\other%"},
+        // Nothing to place in the other user's profile: not a folder of that user.
+        {L"D:\\Shared\\Documents", L""},
+        {L"%APPDATA%\\x", L""},
+        {L"%USERPROFILE", L""},
+        {L"", L""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.expected, ReplaceUserProfile(c.path, profile)) << c.path;
+    // The replacement is not scanned again.
+    EXPECT_EQ(L"%USERPROFILE%\\x", ReplaceUserProfile(L"%USERPROFILE%\\x", L"%USERPROFILE%"));
+}
+
+TEST(PathText, UniqueDirectoryName)
+{
+    EXPECT_EQ(L"vm1234567.tmp", UniqueDirectoryName(12345, 67));
+    EXPECT_EQ(L"vm00.tmp", UniqueDirectoryName(0, 0));
+    EXPECT_EQ(L"vm42949672959999.tmp", UniqueDirectoryName(4294967295u, 9999));
+}
+
+// A creator that answers from a script and records what it was asked for.
+struct ScriptedCreator {
+    std::vector<uint32_t> answers; // the last one repeats
+    std::vector<std::wstring> asked;
+
+    uint32_t operator()(const std::wstring& path)
+    {
+        asked.push_back(path);
+        return answers[std::min(asked.size(), answers.size()) - 1];
+    }
+};
+
+TEST(UniqueDirectory, RetriesOnlyTakenNames)
+{
+    constexpr uint32_t kExists = kErrorAlreadyExists, kAccessDenied = 5, kPathNotFound = 3;
+    const struct {
+        const char* what;
+        std::wstring parent;
+        std::vector<uint32_t> answers;
+        std::wstring expected;
+        size_t attempts;
+    } cases[] = {
+        {"first name free", L"C:\\Temp", {0}, L"C:\\Temp\\vm1000.tmp", 1},
+        {"taken names move on", L"C:\\Temp\\", {kExists, kExists, 0}, L"C:\\Temp\\vm1022.tmp", 3},
+        {"read-only parent gives up at once", L"C:\\Temp", {kAccessDenied}, L"", 1},
+        {"other error after a collision", L"C:\\Temp", {kExists, kPathNotFound}, L"", 2},
+        {"every name taken", L"C:\\Temp", {kExists}, L"", kUniqueDirectoryAttempts},
+        {"no parent", L"", {0}, L"", 0},
+    };
+    for (const auto& c : cases) {
+        ScriptedCreator creator{c.answers, {}};
+        uint32_t tick = 100;
+        const std::wstring result = CreateUniqueDirectoryWith(
+            c.parent, [&] { return tick++; },
+            [&](const std::wstring& path) { return creator(path); });
+        EXPECT_EQ(c.expected, result) << c.what;
+        EXPECT_EQ(c.attempts, creator.asked.size()) << c.what;
+        if (!c.expected.empty())
+            EXPECT_EQ(c.expected, creator.asked.back()) << c.what;
+    }
+}
