@@ -1,6 +1,6 @@
 #include "gui/GuiSilent.h"
 
-#include "gui/ParentConsole.h"
+#include "installer/ConsoleMessage.h"
 
 GuiSilent::GuiSilent(GuiSettings& settings) : settings_(settings) {}
 
@@ -13,25 +13,25 @@ void GuiSilent::HideDialog() {}
 
 int32_t GuiSilent::ShowErrorDialog(const std::wstring& text)
 {
-    VmGui::WriteToParentConsole(text);
+    WriteConsoleMessage(L"%s", text.c_str());
     return GuiAnswers::Cancel;
 }
 
 int32_t GuiSilent::ShowErrorInfoDialog(const std::wstring& text, GuiLinkCallback)
 {
-    VmGui::WriteToParentConsole(text);
+    WriteConsoleMessage(L"%s", text.c_str());
     return GuiAnswers::Cancel;
 }
 
 int32_t GuiSilent::ShowRetryDialog(const std::wstring& text)
 {
-    VmGui::WriteToParentConsole(text);
+    WriteConsoleMessage(L"%s", text.c_str());
     return GuiAnswers::Cancel;
 }
 
 int32_t GuiSilent::ShowRebootDialog(const std::wstring& text)
 {
-    VmGui::WriteToParentConsole(text);
+    WriteConsoleMessage(L"%s", text.c_str());
     return GuiAnswers::Cancel;
 }
 
@@ -39,7 +39,7 @@ int32_t GuiSilent::ShowConfirmDialog(const std::wstring&) { return GuiAnswers::A
 
 int32_t GuiSilent::ShowManualRemovalDialog(const std::wstring& text, GuiLinkCallback)
 {
-    VmGui::WriteToParentConsole(settings_.GetText(L"ConflictManualRemove") + L" - " + text);
+    WriteConsoleMessage(L"%s - %s", settings_.GetText(L"ConflictManualRemove").c_str(), text.c_str());
     return GuiAnswers::Cancel;
 }
 

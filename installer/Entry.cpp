@@ -4,9 +4,15 @@
 #include "common/DelayLoad.h"
 #include "common/Handles.h"
 #include "common/logging/VmOrlLogging.h"
+#include "gui/GuiManager.h"
+#include "gui/GuiSettings.h"
+#include "gui/GuiSilent.h"
 #include "installer/Gdiplus.h"
 #include "installer/InstallResult.h"
+#include "installer/VmOptionParser.h"
 #include "vm_version.h"
+
+#include <memory>
 
 namespace {
 
@@ -55,7 +61,6 @@ bool TakeFirstStageMutex(VmCommon::UniqueHandle& mutex)
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
-    (void)instance;
     VmOrlLogging::Open(L"Tolvi", L"stub", VmOrlLogging::LevelInfo, 0);
     VM_ORL_LOG(VmOrlLogging::LevelInfo, L"Binary version: %d.%02d.%d.%d, compilation time: %S %S",
                VM_VERSION_MAJOR, VM_VERSION_MINOR, VM_VERSION_BUILD, VM_VERSION_REVISION, __DATE__,
@@ -75,11 +80,23 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         VM_ORL_LOG(VmOrlLogging::LevelFatal, L"%s: Failed to create stop event", kFunction);
     } else {
         GdiplusSession gdiplus;
+        // The settings provider is not built in yet; until then the dialogs see no properties.
+        GuiSettingsWithoutProperties settings;
+        std::unique_ptr<IGuiManager> gui;
+        if (GetOptionParser().IsSet(L"silent")) {
+            VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: SILENT parameter provided. Running without GUI.", kFunction);
+            gui = std::make_unique<GuiSilent>(settings);
+        } else {
+            gui = std::make_unique<GuiManager>(instance, stopEvent.get(), settings);
+        }
+        gui->Start();
         // The installation sequence has not been built into this program yet: say so rather
         // than report an installation that did not happen.
         VM_ORL_LOG(VmOrlLogging::LevelError, L"%s: No installation sequence in this build; nothing was installed",
                    kFunction);
+        gui->Stop();
         stopEvent.reset();
+        gui.reset();
     }
 
     VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: Exiting with code: %d (%s)", kFunction, exitCode,
