@@ -241,6 +241,7 @@ void StaticLink::SetLinkText(const std::wstring& text, const std::wstring& linkT
     SetTabStop(true);
     // The window text is what accessibility tools and window searches see.
     SetWindowTextW(hwnd_, SplitLinkTemplate(text, linkText, marker).link.c_str());
+    UpdateLinkRect();
     InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
@@ -260,6 +261,7 @@ void StaticLink::SetPlainText(const std::wstring& text)
 void StaticLink::SetShowIcon(bool show)
 {
     showIcon_ = show;
+    UpdateLinkRect();
     if (hwnd_)
         InvalidateRect(hwnd_, nullptr, TRUE);
 }
@@ -276,51 +278,76 @@ bool StaticLink::IsLinkActivation() const
     return PtInRect(&linkRect_, cursor) != FALSE;
 }
 
+StaticLink::Layout StaticLink::Measure(HDC dc, const RECT& rect) const
+{
+    Layout layout;
+    layout.left = rect.left;
+    if (showIcon_ && shield_.get())
+        layout.left += 18;
+    const LinkPieces pieces = SplitLinkTemplate(text_, linkText_, marker_);
+    HFONT linkFont = linkFont_ ? linkFont_.get() : font_;
+    layout.beforeWidth = TextWidth(dc, font_, pieces.before, &layout.height);
+    layout.linkWidth = TextWidth(dc, linkFont, pieces.link);
+    layout.afterWidth = TextWidth(dc, font_, pieces.after);
+    const int total = layout.beforeWidth + layout.linkWidth + layout.afterWidth;
+    layout.x = layout.left;
+    if (alignment_ == SS_CENTER)
+        layout.x = layout.left + (rect.right - layout.left - total) / 2;
+    else if (alignment_ == SS_RIGHT)
+        layout.x = rect.right - total;
+    if (layout.x < layout.left)
+        layout.x = layout.left;
+    layout.y = rect.top + (rect.bottom - rect.top - layout.height) / 2;
+    layout.link = pieces.link.empty() ? RECT{}
+                                      : RECT{layout.x + layout.beforeWidth, layout.y,
+                                             layout.x + layout.beforeWidth + layout.linkWidth, layout.y + layout.height};
+    return layout;
+}
+
+// The link's place is known as soon as its text is, not only after the first paint, so that an
+// early click is judged right.
+void StaticLink::UpdateLinkRect()
+{
+    if (!hwnd_)
+        return;
+    HDC dc = GetDC(hwnd_);
+    if (!dc)
+        return;
+    RECT client{};
+    GetClientRect(hwnd_, &client);
+    linkRect_ = Measure(dc, client).link;
+    ReleaseDC(hwnd_, dc);
+}
+
 void StaticLink::Draw(const DRAWITEMSTRUCT& item)
 {
     HDC dc = item.hDC;
     RECT rect = item.rcItem;
     FillSolid(dc, rect, kWhite);
-
-    int left = rect.left;
-    if (showIcon_ && shield_.get()) {
+    if (showIcon_ && shield_.get())
         DrawIconEx(dc, rect.left, rect.top + (rect.bottom - rect.top - kShieldSize) / 2, shield_.get(),
                    kShieldSize, kShieldSize, 0, nullptr, DI_NORMAL);
-        left += 18;
-    }
 
     const LinkPieces pieces = SplitLinkTemplate(text_, linkText_, marker_);
+    const Layout layout = Measure(dc, rect);
     HFONT linkFont = linkFont_ ? linkFont_.get() : font_;
-    int height = 0;
-    const int beforeWidth = TextWidth(dc, font_, pieces.before, &height);
-    const int linkWidth = TextWidth(dc, linkFont, pieces.link);
-    const int afterWidth = TextWidth(dc, font_, pieces.after);
-    const int total = beforeWidth + linkWidth + afterWidth;
-    int x = left;
-    if (alignment_ == SS_CENTER)
-        x = left + (rect.right - left - total) / 2;
-    else if (alignment_ == SS_RIGHT)
-        x = rect.right - total;
-    if (x < left)
-        x = left;
-    const int y = rect.top + (rect.bottom - rect.top - height) / 2;
-
     SetBkMode(dc, TRANSPARENT);
     HGDIOBJ oldFont = SelectObject(dc, font_ ? static_cast<HGDIOBJ>(font_) : GetStockObject(DEFAULT_GUI_FONT));
+    int x = layout.x;
     SetTextColor(dc, normalColor_);
-    TextOutW(dc, x, y, pieces.before.c_str(), static_cast<int>(pieces.before.size()));
-    x += beforeWidth;
+    TextOutW(dc, x, layout.y, pieces.before.c_str(), static_cast<int>(pieces.before.size()));
+    x += layout.beforeWidth;
     if (linkFont)
         SelectObject(dc, linkFont);
     SetTextColor(dc, linkColor_);
-    TextOutW(dc, x, y, pieces.link.c_str(), static_cast<int>(pieces.link.size()));
-    linkRect_ = pieces.link.empty() ? RECT{} : RECT{x, y, x + linkWidth, y + height};
-    x += linkWidth;
+    TextOutW(dc, x, layout.y, pieces.link.c_str(), static_cast<int>(pieces.link.size()));
+    x += layout.linkWidth;
     if (font_)
         SelectObject(dc, font_);
     SetTextColor(dc, normalColor_);
-    TextOutW(dc, x, y, pieces.after.c_str(), static_cast<int>(pieces.after.size()));
+    TextOutW(dc, x, layout.y, pieces.after.c_str(), static_cast<int>(pieces.after.size()));
     SelectObject(dc, oldFont);
+    linkRect_ = layout.link;
 
     if (focused_ && !pieces.link.empty()) {
         RECT focus = linkRect_;
@@ -353,6 +380,7 @@ LRESULT StaticLink::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
             logFont.lfUnderline = TRUE;
             linkFont_.reset(CreateFontIndirectW(&logFont));
         }
+        UpdateLinkRect();
         break;
     }
     case WM_GETDLGCODE:

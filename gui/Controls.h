@@ -124,6 +124,18 @@ protected:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    struct Layout {
+        int left = 0;
+        int x = 0;
+        int y = 0;
+        int height = 0;
+        int beforeWidth = 0;
+        int linkWidth = 0;
+        int afterWidth = 0;
+        RECT link{};
+    };
+    Layout Measure(HDC dc, const RECT& rect) const;
+    void UpdateLinkRect();
     void SetTabStop(bool on);
 
     std::wstring text_;
