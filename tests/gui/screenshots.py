@@ -10,6 +10,7 @@ is missing or the program does not end cleanly.
 import os
 import subprocess
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from xsession import XSession  # noqa: E402
@@ -36,6 +37,8 @@ def run_language(session, walk, out_dir, language):
                 continue
             name = words[1]
             x, y, w, h = (int(v) for v in words[2:])
+            # Wine hands a replaced dialog's pixels to the X server a moment late.
+            time.sleep(1.5)
             session.screenshot(os.path.join(target, name + ".png"), crop=(x, y, w, h))
             seen.append(name)
             program.stdin.write("\n")

@@ -40,6 +40,10 @@ class XSession:
         # the desktop process is started on this display.
         self.run_wine(["cmd", "/c", "exit", "0"], check=False)
         self.stop_wine()
+        # Like a Windows with East Asian fonts: the dialog face falls back to a font that has
+        # Latin, Cyrillic and CJK glyphs (Segoe UI itself is not there).
+        self.run_wine(["reg", "add", r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes",
+                       "/v", "Segoe UI", "/t", "REG_SZ", "/d", "Noto Sans CJK JP", "/f"], check=True)
         self.set_dpi(self.dpi)
         return self
 
