@@ -35,18 +35,3 @@ public:
 private:
     Provider& provider_;
 };
-
-// What a settings provider without any properties answers: a text is "#" and its key, a setting
-// is empty, no language is offered.
-class GuiSettingsWithoutProperties : public GuiSettings {
-public:
-    std::wstring GetText(const std::wstring& key) override { return L"#" + key; }
-    std::wstring GetTextForLanguage(const std::wstring& key, const std::wstring&) override { return L"#" + key; }
-    std::wstring GetSetting(const std::wstring&) override { return std::wstring(); }
-    std::wstring GetSelectedLanguage() override { return language_; }
-    std::vector<std::wstring> GetLanguages() override { return {}; }
-    void SelectLanguage(const std::wstring& language) override { language_ = language; }
-
-private:
-    std::wstring language_;
-};

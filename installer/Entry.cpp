@@ -7,9 +7,11 @@
 #include "gui/GuiManager.h"
 #include "gui/GuiSettings.h"
 #include "gui/GuiSilent.h"
+#include "installer/CommandLine.h"
 #include "installer/Gdiplus.h"
 #include "installer/InstallResult.h"
 #include "installer/VmOptionParser.h"
+#include "settings/SettingProvider.h"
 #include "vm_version.h"
 
 #include <memory>
@@ -68,11 +70,27 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 
     HardenLibraryLoading();
 
+    // A bad command line ends the run before the instance lock; ParseCommandLine logged it.
+    // No saved command line of an earlier run is read yet.
+    if (!InstallerExt::ParseCommandLine(GetCommandLineW(), std::wstring()))
+        return InstallResults::Failed;
+
     VmCommon::UniqueHandle mutex;
     if (!TakeFirstStageMutex(mutex)) {
         VM_ORL_LOG(VmOrlLogging::LevelError, L"%s: Another instance already running", kFunction);
         return InstallResults::Failed;
     }
+
+    SettingProvider* settings = SettingProvider::Instance();
+    if (!settings->ParseResources(instance, VmSettings::kLocalizedResourceId,
+                                  VmSettings::kCustomizationResourceId)) {
+        VM_ORL_LOG(VmOrlLogging::LevelFatal, L"%s: Failed to parse embedded resources", kFunction);
+        return InstallResults::Failed;
+    }
+    // Only a program built with the marker looks behind its image; a payload that cannot be
+    // used leaves it in the normal mode.
+    if (VmSettings::HasWardlineMarker(instance) && settings->ParsePayload())
+        VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: Wardline mode is active", kFunction);
 
     InstallResult exitCode = InstallResults::Failed;
     VmCommon::UniqueHandle stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -80,14 +98,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         VM_ORL_LOG(VmOrlLogging::LevelFatal, L"%s: Failed to create stop event", kFunction);
     } else {
         GdiplusSession gdiplus;
-        // The settings provider is not built in yet; until then the dialogs see no properties.
-        GuiSettingsWithoutProperties settings;
+        GuiSettingsOf<SettingProvider> guiSettings(*settings);
         std::unique_ptr<IGuiManager> gui;
         if (GetOptionParser().IsSet(L"silent")) {
             VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: SILENT parameter provided. Running without GUI.", kFunction);
-            gui = std::make_unique<GuiSilent>(settings);
+            gui = std::make_unique<GuiSilent>(guiSettings);
         } else {
-            gui = std::make_unique<GuiManager>(instance, stopEvent.get(), settings);
+            gui = std::make_unique<GuiManager>(instance, stopEvent.get(), guiSettings);
         }
         gui->Start();
         // The installation sequence has not been built into this program yet: say so rather

@@ -29,5 +29,18 @@ if [ ! -f "$prefix/.vm-ready" ]; then
   exec 9>&-
 fi
 
-wineserver -p 60 >/dev/null 2>&1 || true
+# Wine's background processes (services, explorer) inherit the output of the program that starts
+# them; started from a test, they would hold the test runner's pipe open until they exit. So the
+# prefix's server and services are started detached from our output first, when not running.
+services_running() {
+  local pid
+  for pid in $(pgrep -f 'services\.exe' 2>/dev/null); do
+    tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$prefix" && return 0
+  done
+  return 1
+}
+if ! services_running; then
+  wineserver -p 60 </dev/null >/dev/null 2>&1 || true
+  wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+fi
 exec wine "$@"

@@ -2,8 +2,6 @@
 #include "common/logging/LoggerConfig.h"
 #include "common/logging/VmOrlLogging.h"
 
-#include <sddl.h>
-
 #include <cwchar>
 #include <string>
 
@@ -16,31 +14,6 @@ const char kMachineSddl[] = "D:(A;OICI;GA;;;SY)(A;OICI;GA;;;BA)(A;OICI;GRGX;;;AU
 constexpr DWORD kMutexWaitMs = 500;
 constexpr uint32_t kMaxRotateCount = 99;
 constexpr uint32_t kMaxDeleteNames = 99;
-
-wchar_t* Duplicate(const std::wstring& text)
-{
-    auto* copy = new wchar_t[text.size() + 1];
-    wmemcpy(copy, text.c_str(), text.size() + 1);
-    return copy;
-}
-
-SECURITY_ATTRIBUTES* MakeSecurity(const char* sddl)
-{
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor,
-                                                              nullptr))
-        return nullptr;
-    auto* attributes = new SECURITY_ATTRIBUTES{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
-    return attributes;
-}
-
-void FreeSecurity(SECURITY_ATTRIBUTES* attributes)
-{
-    if (attributes) {
-        LocalFree(attributes->lpSecurityDescriptor);
-        delete attributes;
-    }
-}
 
 std::wstring Parent(const std::wstring& path)
 {
@@ -55,11 +28,8 @@ std::wstring Parent(const std::wstring& path)
 bool FileUtilsWin32::FileExists(const wchar_t* path)
 {
     WIN32_FIND_DATAW data;
-    const HANDLE find = FindFirstFileW(path, &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return false;
-    FindClose(find);
-    return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    const VmCommon::UniqueFind find(FindFirstFileW(path, &data));
+    return find && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool FileUtilsWin32::FileDelete(const wchar_t* path)
@@ -85,8 +55,11 @@ bool FileUtilsWin32::DirectoryCreate(const wchar_t* path, SECURITY_ATTRIBUTES* s
     const std::wstring parent = Parent(path);
     if (!parent.empty() && !DirectoryCreate(parent.c_str(), security))
         return false;
-    // Another process may create it between the check and here; that is success too.
-    return CreateDirectoryW(path, security) || GetLastError() == ERROR_ALREADY_EXISTS;
+    // Another process may create it between the check and here; that is success too, but a file
+    // of that name is not.
+    if (CreateDirectoryW(path, security))
+        return true;
+    return GetLastError() == ERROR_ALREADY_EXISTS && DirectoryExists(path);
 }
 
 bool FileUtilsWin32::DirectoryExists(const wchar_t* path)
@@ -103,9 +76,9 @@ bool FileLowLevel::Open(const wchar_t* path, SECURITY_ATTRIBUTES* security)
 {
     if (IsOpen())
         return false;
-    file_ = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                        security, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file_ == INVALID_HANDLE_VALUE)
+    file_.reset(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            security, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file_)
         return false;
     if (!PrepareNewFile()) {
         Close();
@@ -116,9 +89,7 @@ bool FileLowLevel::Open(const wchar_t* path, SECURITY_ATTRIBUTES* security)
 
 void FileLowLevel::Close()
 {
-    if (file_ != INVALID_HANDLE_VALUE)
-        CloseHandle(file_);
-    file_ = INVALID_HANDLE_VALUE;
+    file_.reset();
     size_ = 0;
 }
 
@@ -127,7 +98,7 @@ bool FileLowLevel::Write(const void* buffer, uint32_t bytes)
     if (!IsOpen())
         return false;
     DWORD written = 0;
-    WriteFile(file_, buffer, bytes, &written, nullptr); // errors are not reported to anyone
+    WriteFile(file_.get(), buffer, bytes, &written, nullptr); // errors are not reported to anyone
     size_ += written;
     return true;
 }
@@ -137,7 +108,7 @@ uint64_t FileLowLevel::GetSize() { return size_; }
 bool FileLowLevel::SeekToEnd()
 {
     LARGE_INTEGER end{};
-    if (!SetFilePointerEx(file_, LARGE_INTEGER{}, &end, FILE_END))
+    if (!SetFilePointerEx(file_.get(), LARGE_INTEGER{}, &end, FILE_END))
         return false;
     size_ = static_cast<uint64_t>(end.QuadPart);
     return true;
@@ -146,10 +117,10 @@ bool FileLowLevel::SeekToEnd()
 void FileLowLevel::Flush()
 {
     if (IsOpen())
-        FlushFileBuffers(file_);
+        FlushFileBuffers(file_.get());
 }
 
-bool FileLowLevel::IsOpen() { return file_ != INVALID_HANDLE_VALUE; }
+bool FileLowLevel::IsOpen() { return file_.valid(); }
 
 bool FileLowLevel::PrepareNewFile()
 {
@@ -181,46 +152,39 @@ FileAccess::FileAccess(const wchar_t* product, const wchar_t* module, FileUtils*
     lowIntegrity_ = ProcessIsLowIntegrity();
     const std::wstring root = FindRootFolder(perUser_, lowIntegrity_);
     if (!root.empty() && root.size() + wcslen(L"\\Velmora") <= 260) {
-        const std::wstring vendor = root + L"\\Velmora";
-        root_ = Duplicate(vendor);
-        path_ = Duplicate(vendor + L"\\Log\\" + product + L"\\" + module + L".log");
+        root_ = root + L"\\Velmora";
+        path_ = root_ + L"\\Log\\" + product + L"\\" + module + L".log";
     }
-    if (path_) {
-        const std::wstring name = MutexName(path_, lowIntegrity_);
-        mutex_ = CreateFileMutex(name.c_str(), perUser_);
-    }
+    if (!path_.empty())
+        mutex_.reset(CreateFileMutex(MutexName(path_, lowIntegrity_).c_str(), perUser_));
     if ((flags & RestrictedAcl) != 0)
-        fileSecurity_ = MakeSecurity(kRestrictedFileSddl);
+        fileSecurity_.FromSddl(kRestrictedFileSddl);
     else if (!perUser_)
-        fileSecurity_ = MakeSecurity(kMachineSddl);
+        fileSecurity_.FromSddl(kMachineSddl);
 }
 
 FileAccess::~FileAccess()
 {
     delete lowLevel_;
     delete utils_;
-    delete[] path_;
-    delete[] root_;
-    if (mutex_)
-        CloseHandle(mutex_);
-    FreeSecurity(fileSecurity_);
 }
 
 HANDLE FileAccess::CreateFileMutex(const wchar_t* name, bool perUser)
 {
-    SECURITY_ATTRIBUTES* security = perUser ? nullptr : MakeSecurity(kMutexSddl);
-    HANDLE mutex = CreateMutexW(security, FALSE, name);
+    VmCommon::SecurityAttributes security;
+    if (!perUser)
+        security.FromSddl(kMutexSddl);
+    HANDLE mutex = CreateMutexW(security.get(), FALSE, name);
     if (!mutex && GetLastError() == ERROR_ACCESS_DENIED)
         mutex = OpenMutexW(SYNCHRONIZE, FALSE, name);
     else if (!mutex)
         DebugOutput(L"Failed to open mutex '%s': Win32 error: %lu", name, GetLastError());
-    FreeSecurity(security);
     return mutex;
 }
 
 bool FileAccess::AcquireMutex(const char* caller)
 {
-    const DWORD wait = WaitForSingleObject(mutex_, kMutexWaitMs);
+    const DWORD wait = WaitForSingleObject(mutex_.get(), kMutexWaitMs);
     if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED)
         return true;
     if (caller)
@@ -242,7 +206,7 @@ void FileAccess::Write(const void* buffer, uint32_t bytes)
                 lowLevel_->Write(buffer, bytes);
         }
     }
-    ReleaseMutex(mutex_);
+    ReleaseMutex(mutex_.get());
 }
 
 void FileAccess::Flush()
@@ -250,15 +214,15 @@ void FileAccess::Flush()
     if (!mutex_ || !AcquireMutex(nullptr))
         return;
     lowLevel_->Flush();
-    ReleaseMutex(mutex_);
+    ReleaseMutex(mutex_.get());
 }
 
 bool FileAccess::EnsureOpen()
 {
-    if (lowLevel_->IsOpen() || !path_)
+    if (lowLevel_->IsOpen() || path_.empty())
         return true;
     CreateLogDirectory();
-    return lowLevel_->Open(path_, fileSecurity_);
+    return lowLevel_->Open(path_.c_str(), fileSecurity_.get());
 }
 
 bool FileAccess::NeedsRotation()
@@ -267,19 +231,19 @@ bool FileAccess::NeedsRotation()
         return false;
     // Another process may have rotated already: judge the file that now bears the name.
     lowLevel_->Close();
-    if (!lowLevel_->Open(path_, fileSecurity_))
+    if (!lowLevel_->Open(path_.c_str(), fileSecurity_.get()))
         return true;
     return lowLevel_->GetSize() > maxSize_;
 }
 
 bool FileAccess::Rotate()
 {
-    if (!path_)
+    if (path_.empty())
         return false;
     lowLevel_->Close();
     if (rotateCount_ == 0) {
-        DeleteLogFile(path_);
-        return lowLevel_->Open(path_, fileSecurity_);
+        DeleteLogFile(path_.c_str());
+        return lowLevel_->Open(path_.c_str(), fileSecurity_.get());
     }
     bool renamed = true;
     for (uint32_t i = 0; i <= rotateCount_; ++i) {
@@ -293,7 +257,7 @@ bool FileAccess::Rotate()
             renamed = utils_->FileRename(source.c_str(), target.c_str());
         }
     }
-    const bool reopened = lowLevel_->Open(path_, fileSecurity_);
+    const bool reopened = lowLevel_->Open(path_.c_str(), fileSecurity_.get());
     return reopened && renamed;
 }
 
@@ -332,12 +296,11 @@ bool FileAccess::CreateLogDirectory()
         return utils_->DirectoryCreate(directory.c_str(), nullptr);
     if (utils_->DirectoryExists(directory.c_str()))
         return true;
-    if (!utils_->DirectoryCreate(root_, nullptr))
+    if (!utils_->DirectoryCreate(root_.c_str(), nullptr))
         return false;
-    SECURITY_ATTRIBUTES* security = MakeSecurity(kMachineSddl);
-    const bool created = utils_->DirectoryCreate(directory.c_str(), security);
-    FreeSecurity(security);
-    return created;
+    VmCommon::SecurityAttributes security;
+    security.FromSddl(kMachineSddl);
+    return utils_->DirectoryCreate(directory.c_str(), security.get());
 }
 
 } // namespace VmOrlLogging

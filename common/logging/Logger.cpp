@@ -13,14 +13,6 @@ namespace {
 constexpr size_t kFirstBuffer = 2048;
 constexpr size_t kBufferLimit = 0x40000; // sizes tried stay below this: 131072 is the last
 
-wchar_t* Duplicate(const wchar_t* text)
-{
-    const size_t length = wcslen(text);
-    auto* copy = new wchar_t[length + 1];
-    wmemcpy(copy, text, length + 1);
-    return copy;
-}
-
 // Formats into a buffer that doubles until the text fits; false when no allowed size fits.
 template <typename Char, typename Formatter>
 bool FormatGrowing(std::basic_string<Char>& out, const Char* format, va_list args, Formatter format_fn)
@@ -44,10 +36,8 @@ bool FormatGrowing(std::basic_string<Char>& out, const Char* format, va_list arg
 
 void LoggerSettings::Reset()
 {
-    delete[] product;
-    delete[] module;
-    product = nullptr;
-    module = nullptr;
+    product.clear();
+    module.clear();
     defaultLevel = 0;
     flags = 0;
     openPending = false;
@@ -77,7 +67,12 @@ void Logger::Open(const char* product, const char* module, int32_t defaultLevel,
 
 bool Logger::IsEnabled(int32_t level) { return !IsFiltered(level); }
 
-bool Logger::IsFiltered(int32_t level) { return level > threshold_; }
+// A threshold of 0 or below drops everything, whatever the level of the message.
+bool Logger::IsFiltered(int32_t level)
+{
+    const LONG threshold = threshold_;
+    return threshold <= 0 || level > threshold;
+}
 
 const wchar_t* Logger::GetLevelTag(int32_t level) { return LevelTag(level); }
 
@@ -122,10 +117,10 @@ FileLowLevel* LoggerWin::CreateFileLowLevel() { return new FileLowLevel(); }
 
 FileUtils* LoggerWin::CreateFileUtils() { return new FileUtilsWin32(); }
 
-const wchar_t* LoggerWin::CurrentPath()
+std::wstring LoggerWin::CurrentPath()
 {
     EnterCriticalSection(&lock_);
-    const wchar_t* path = (file_ && file_->Path()) ? file_->Path() : L"";
+    std::wstring path = (file_ && file_->Path()) ? file_->Path() : L"";
     LeaveCriticalSection(&lock_);
     return path;
 }
@@ -133,14 +128,16 @@ const wchar_t* LoggerWin::CurrentPath()
 void LoggerWin::Open(const wchar_t* product, const wchar_t* module, int32_t defaultLevel, uint32_t flags)
 {
     LastErrorKeeper keep;
+    if (!product || !module)
+        return;
     EnterCriticalSection(&lock_);
     if (file_) {
         LeaveCriticalSection(&lock_);
         return;
     }
     settings_->Reset();
-    settings_->product = Duplicate(product);
-    settings_->module = Duplicate(module);
+    settings_->product = product;
+    settings_->module = module;
     settings_->defaultLevel = defaultLevel;
     settings_->flags = flags;
     settings_->openPending = true;
@@ -162,8 +159,8 @@ void LoggerWin::RealOpen()
         LeaveCriticalSection(&lock_);
         return;
     }
-    const wchar_t* product = settings_->product;
-    const wchar_t* module = settings_->module;
+    const wchar_t* product = settings_->product.c_str();
+    const wchar_t* module = settings_->module.c_str();
     debugOutput_ = ReadLoggingNumber(product, module, L"DebugOutputLogging", 0) != 0;
     if (!file_) {
         threshold_ = static_cast<LONG>(
@@ -183,8 +180,10 @@ void LoggerWin::RealOpen()
     const int32_t offset = LocalOffsetMinutes(zoneResult != TIME_ZONE_ID_INVALID,
                                               zoneResult == TIME_ZONE_ID_DAYLIGHT, zone.Bias,
                                               zone.StandardBias, zone.DaylightBias);
-    if (!IsFiltered(bannerLevel))
-        RawWrite(bannerLevel, L"\r\n", 2);
+    // The banner obeys the threshold like any message: a "LogLevel" of 0 writes nothing at all.
+    if (IsFiltered(bannerLevel))
+        return;
+    RawWrite(bannerLevel, L"\r\n", 2);
     WriteLine(bannerLevel, StartBanner(offset, session, (flags & UtcTime) != 0).c_str());
 }
 
@@ -236,7 +235,8 @@ void LoggerWin::LogV(int32_t level, const char* format, va_list args)
     const int converted = MultiByteToWideChar(CP_ACP, 0, message.c_str(), -1, wide.data(),
                                               static_cast<int>(wide.size()));
     if (converted <= 0) {
-        Log(LevelError, L"VM_ORL_LOG failure: unable to convert ANSI to UNICODE. Format: %S", format);
+        Log(LevelError, L"VM_ORL_LOG failure: unable to convert ANSI to UNICODE. Format: %.131000S",
+            format);
         return;
     }
     wide.resize(static_cast<size_t>(converted - 1));
@@ -291,6 +291,7 @@ Logger* GetLogger()
 {
     if (g_state == 2)
         return g_logger;
+    LastErrorKeeper keep;
     if (InterlockedCompareExchange(&g_state, 1, 0) == 0) {
         g_logger = new LoggerWin();
         atexit(DestroyLogger);
@@ -311,31 +312,43 @@ void SetLogger(Logger* logger)
         delete previous;
 }
 
+// Objects destroyed after the exit handler may still log; the instance is gone by then.
 void Open(const wchar_t* product, const wchar_t* module, int32_t defaultLevel, uint32_t flags)
 {
-    GetLogger()->Open(product, module, defaultLevel, flags);
+    if (Logger* logger = GetLogger())
+        logger->Open(product, module, defaultLevel, flags);
 }
 
 void Open(const char* product, const char* module, int32_t defaultLevel, uint32_t flags)
 {
-    GetLogger()->Open(product, module, defaultLevel, flags);
+    if (Logger* logger = GetLogger())
+        logger->Open(product, module, defaultLevel, flags);
 }
 
-void Close() { GetLogger()->Close(); }
+void Close()
+{
+    if (Logger* logger = GetLogger())
+        logger->Close();
+}
 
-void Flush() { GetLogger()->Flush(); }
+void Flush()
+{
+    if (Logger* logger = GetLogger())
+        logger->Flush();
+}
 
 bool IsEnabled(int32_t level)
 {
     LastErrorKeeper keep;
-    return GetLogger()->IsEnabled(level);
+    Logger* logger = GetLogger();
+    return logger && logger->IsEnabled(level);
 }
 
 void VM_ORL_LOG(int32_t level, const wchar_t* format, ...)
 {
     LastErrorKeeper keep;
     Logger* logger = GetLogger();
-    if (logger->IsFiltered(level))
+    if (!logger || logger->IsFiltered(level))
         return;
     va_list args;
     va_start(args, format);
@@ -347,7 +360,7 @@ void VM_ORL_LOG_A(int32_t level, const char* format, ...)
 {
     LastErrorKeeper keep;
     Logger* logger = GetLogger();
-    if (logger->IsFiltered(level))
+    if (!logger || logger->IsFiltered(level))
         return;
     va_list args;
     va_start(args, format);

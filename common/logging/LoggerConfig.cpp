@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <vector>
 
 namespace VmOrlLogging {
 
@@ -96,7 +97,9 @@ bool ProcessIsLowIntegrity()
     GetTokenInformation(token.get(), TokenIntegrityLevel, nullptr, 0, &size);
     if (size == 0)
         return false;
-    std::wstring storage((size + sizeof(wchar_t) - 1) / sizeof(wchar_t), L'\0');
+    // 8-byte units keep the label's SID pointer aligned.
+    std::vector<unsigned long long> storage((size + sizeof(unsigned long long) - 1) /
+                                            sizeof(unsigned long long));
     auto* label = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(storage.data());
     if (!GetTokenInformation(token.get(), TokenIntegrityLevel, label, size, &size))
         return false;

@@ -5,8 +5,11 @@
 
 #include <windows.h>
 
+#include "common/Handles.h"
+
 #include <cstdarg>
 #include <cstdint>
+#include <string>
 
 namespace VmOrlLogging {
 
@@ -62,7 +65,7 @@ public:
     virtual bool PrepareNewFile();
 
 private:
-    HANDLE file_ = INVALID_HANDLE_VALUE;
+    VmCommon::UniqueFile file_;
     uint64_t size_ = 0;
 };
 
@@ -84,8 +87,8 @@ public:
     virtual bool CreateLogDirectory();
     virtual HANDLE CreateFileMutex(const wchar_t* name, bool perUser);
 
-    // For diagnostics and tests.
-    const wchar_t* Path() const { return path_; }
+    // For diagnostics and tests. Path() is null when no root folder was found.
+    const wchar_t* Path() const { return path_.empty() ? nullptr : path_.c_str(); }
     uint32_t MaxSize() const { return maxSize_; }
     uint32_t RotateCount() const { return rotateCount_; }
     bool PerUser() const { return perUser_; }
@@ -94,21 +97,21 @@ public:
 private:
     bool AcquireMutex(const char* caller);
 
-    HANDLE mutex_ = nullptr;
-    wchar_t* path_ = nullptr;
+    VmCommon::UniqueHandle mutex_;
+    std::wstring path_;
     uint32_t maxSize_ = 0;
     uint32_t rotateCount_ = 0;
     FileLowLevel* lowLevel_ = nullptr;
     FileUtils* utils_ = nullptr;
-    SECURITY_ATTRIBUTES* fileSecurity_ = nullptr;
+    VmCommon::SecurityAttributes fileSecurity_; // empty: default security
     bool perUser_ = true;
     bool lowIntegrity_ = false;
-    wchar_t* root_ = nullptr; // root\Velmora, for the machine-wide directory creation
+    std::wstring root_; // root\Velmora, for the machine-wide directory creation
 };
 
 struct LoggerSettings {
-    wchar_t* product = nullptr;
-    wchar_t* module = nullptr;
+    std::wstring product;
+    std::wstring module;
     int32_t defaultLevel = 0;
     uint32_t flags = 0;
     bool openPending = false;
@@ -155,7 +158,7 @@ public:
     virtual FileUtils* CreateFileUtils();
 
     // The file object's path while open (empty when closed or without a root folder).
-    const wchar_t* CurrentPath();
+    std::wstring CurrentPath();
 
 private:
     void RealOpen();
@@ -168,7 +171,8 @@ private:
     LoggerSettings* settings_ = nullptr;
 };
 
-// The process-wide instance, created on first use.
+// The process-wide instance, created on first use; null once the exit handler has destroyed it
+// (the free functions below then do nothing).
 Logger* GetLogger();
 // Replaces the instance (deleting the previous one); for tests and hosts of the library.
 void SetLogger(Logger* logger);

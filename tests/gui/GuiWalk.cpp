@@ -77,7 +77,7 @@ void Shot(const char* name, HWND dialog, HWND previous)
     for (int i = 0; i < 250 && previous && IsWindow(previous); ++i)
         Sleep(20);
     RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    Sleep(700);
+    Sleep(200);
     RECT rect{};
     GetWindowRect(dialog, &rect);
     std::printf("SHOT %s %ld %ld %ld %ld\n", name, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);

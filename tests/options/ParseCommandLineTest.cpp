@@ -111,15 +111,6 @@ TEST_F(ParseCommandLineTest, Reject_SavedLineIsLoggedButNotPrinted)
     EXPECT_THAT(console, IsEmpty());
 }
 
-TEST_F(ParseCommandLineTest, Reject_MissingLineAndSecondCall)
-{
-    EXPECT_FALSE(Run(nullptr));
-    EXPECT_THAT(console, ElementsAre(L""));
-    ASSERT_TRUE(Run(L"setup.exe -s"));
-    EXPECT_FALSE(Run(L"setup.exe -s"));
-    EXPECT_THAT(console, ElementsAre(L"", L"Already parsed"));
-}
-
 // The text is formatted into a growing buffer; a wrong va_list reuse would garble or crash the
 // second and later attempts.
 TEST(ConsoleMessage, FormattingGrowsUpToItsLimit)

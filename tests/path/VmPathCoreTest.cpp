@@ -157,7 +157,8 @@ TEST(UniqueDirectory, RetriesOnlyTakenNames)
             [&](const std::wstring& path) { return creator(path); });
         EXPECT_EQ(c.expected, result) << c.what;
         EXPECT_EQ(c.attempts, creator.asked.size()) << c.what;
-        if (!c.expected.empty())
+        if (!c.expected.empty()) {
             EXPECT_EQ(c.expected, creator.asked.back()) << c.what;
+        }
     }
 }

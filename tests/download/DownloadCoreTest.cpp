@@ -1,0 +1,198 @@
+// The engine's decisions without Windows: names, mappings, retry and proxy rules, the summary
+// lines and the small encodings that peers and later runs rely on.
+#include "download/engine/DownloadCore.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+using namespace OrlDownload;
+
+TEST(DownloadJobResultNames, EveryCodeHasItsNameAndOneHasNone)
+{
+    const wchar_t* const names[] = {L"Success", L"UnknownError", L"InvalidUrl", L"FileAccess", L"DiskFull",
+                                    L"HttpForbidden", L"HttpNotFound", L"HttpRetryableError",
+                                    L"HttpPermanentError", L"NetworkTimeout", L"NetworkReset",
+                                    L"NetworkInvalidCertificate", L"NetworkError", L"Cancelled"};
+    for (uint32_t code = 0; code < 14; ++code)
+        EXPECT_STREQ(names[code], ResultName(code)) << code;
+    for (uint32_t code : {14u, 99u, 0xFFFFFFFFu})
+        EXPECT_STREQ(L"UnknownError", ResultName(code)) << code;
+}
+
+TEST(DownloadErrorMapping, WinHttpAndWin32Codes)
+{
+    const std::pair<uint32_t, JobResult> table[] = {
+        {0, 0},      {6, 1},       {112, 4},     {12002, 9},   {12005, 2},   {12006, 2},  {12007, 12},
+        {12012, 13}, {12017, 13},  {12029, 12},  {12030, 10},  {12150, 7},   {12151, 12}, {12152, 7},
+        {12153, 7},  {12154, 7},   {12155, 7},   {12175, 11},  {0x80090321u, 7},
+        // The WinHTTP range is closed at both ends; everything else is a local file problem.
+        {12000, 12}, {12186, 12},  {11999, 3},   {12187, 3},   {2, 3},       {5, 3},      {0x80090322u, 3}};
+    for (const auto& [error, result] : table)
+        EXPECT_EQ(result, ResultFromError(error)) << error;
+}
+
+TEST(DownloadErrorMapping, HttpStatuses)
+{
+    EXPECT_TRUE(IsGoodStatus(200));
+    EXPECT_TRUE(IsGoodStatus(206));
+    for (uint32_t status : {0u, 201u, 204u, 304u})
+        EXPECT_FALSE(IsGoodStatus(status)) << status;
+    const std::pair<uint32_t, JobResult> table[] = {{401, 5}, {403, 5}, {404, 6}, {408, 7}, {412, 7}, {503, 7},
+                                                    {504, 7}, {500, 8}, {302, 8}, {416, 8}, {502, 8}};
+    for (const auto& [status, result] : table)
+        EXPECT_EQ(result, ResultFromHttpStatus(status)) << status;
+}
+
+TEST(DownloadRetryRule, OnlyTransientResultsAndAtMostThreeRetries)
+{
+    for (JobResult result = 0; result <= 14; ++result) {
+        const bool transient = result == 5 || (result >= 7 && result <= 12 && result != 8);
+        for (uint32_t count = 0; count < 3; ++count)
+            EXPECT_EQ(transient, ShouldRetryResult(result, count)) << result << " after " << count;
+        EXPECT_FALSE(ShouldRetryResult(result, 3)) << result;
+    }
+}
+
+TEST(DownloadProxyCycle, FirstAttemptUsesThePreferredModeThenCycles)
+{
+    EXPECT_EQ(ProxyMode::Manual, NextProxyMode(ProxyMode::Unset, ProxyMode::Manual));
+    EXPECT_EQ(ProxyMode::Direct, NextProxyMode(ProxyMode::Unset, ProxyMode::Direct));
+    EXPECT_EQ(ProxyMode::Auto, NextProxyMode(ProxyMode::Unset, ProxyMode::Auto));
+    // The cycle ignores the preferred mode once a job has chosen.
+    for (ProxyMode preferred : {ProxyMode::Manual, ProxyMode::Direct}) {
+        EXPECT_EQ(ProxyMode::Auto, NextProxyMode(ProxyMode::Direct, preferred));
+        EXPECT_EQ(ProxyMode::Manual, NextProxyMode(ProxyMode::Auto, preferred));
+        EXPECT_EQ(ProxyMode::Direct, NextProxyMode(ProxyMode::Manual, preferred));
+    }
+    EXPECT_EQ(ProxyMode::Direct, NextProxyMode(static_cast<ProxyMode>(7), ProxyMode::Manual));
+    EXPECT_STREQ(L"[m-proxy]", ProxyTag(ProxyMode::Manual));
+    EXPECT_STREQ(L"[a-proxy]", ProxyTag(ProxyMode::Auto));
+    EXPECT_STREQ(L"", ProxyTag(ProxyMode::Direct));
+    EXPECT_STREQ(L"", ProxyTag(ProxyMode::Unset));
+}
+
+TEST(DownloadSummaryLine, ThreeFormats)
+{
+    JobSummary s;
+    s.result = JobResults::InvalidUrl;
+    s.url = L"not a url";
+    s.elapsedMs = 1;
+    EXPECT_EQ(L"(HEAD) InvalidUrl 'not a url': (0 retries) [HTTP 0][Win32 0] in 1ms", FormatSummary(s));
+
+    s.result = JobResults::Success;
+    s.url = L"http://h/f.bin";
+    s.hasFile = true;
+    s.path = L"C:\\w\\f.bin";
+    s.upToDate = true;
+    s.retries = 2;
+    s.proxyMode = ProxyMode::Manual;
+    s.elapsedMs = 17;
+    EXPECT_EQ(L"(FILE) Success 'http://h/f.bin' -> 'C:\\w\\f.bin': UP-TO-DATE (2 retries)[m-proxy] in 17ms",
+              FormatSummary(s));
+
+    s.upToDate = false;
+    s.result = JobResults::NetworkReset;
+    s.proxyMode = ProxyMode::Auto;
+    s.httpStatus = 206;
+    s.lastError = 12030;
+    s.elapsedMs = 3000;
+    s.bytes = 1000000;
+    EXPECT_EQ(L"(FILE) NetworkReset 'http://h/f.bin' -> 'C:\\w\\f.bin':(2 retries) [a-proxy][HTTP 206][Win32 12030] "
+              L"in 3000ms (1000000 bytes -> 333kB/s)",
+              FormatSummary(s));
+    EXPECT_EQ(4, SummaryLevel(JobResults::Success));
+    EXPECT_EQ(3, SummaryLevel(JobResults::NetworkReset));
+}
+
+TEST(DownloadSummaryLine, ElapsedIsAtLeastOneMillisecond)
+{
+    EXPECT_EQ(1u, ElapsedMs(5000, 5000));
+    EXPECT_EQ(1u, ElapsedMs(5000, 4000)); // the tick counter wrapped or went backwards
+    EXPECT_EQ(250u, ElapsedMs(5000, 5250));
+    EXPECT_EQ(1u, ElapsedMs(0xFFFFFFFFu, 0xFFFFFFFFu));
+}
+
+TEST(DownloadErrorText, BracketedCodeAndOneLineText)
+{
+    EXPECT_EQ(L"[12002] ", FormatErrorText(12002, L""));
+    EXPECT_EQ(L"[2] The system cannot find the file specified.  ",
+              FormatErrorText(2, L"The system cannot find the file specified.\r\n"));
+    const std::wstring longText(3000, L'x');
+    const std::wstring text = FormatErrorText(5, longText);
+    EXPECT_EQ(kErrorTextLimit, text.size());
+    EXPECT_EQ(0u, text.find(L"[5] xxx"));
+}
+
+TEST(DownloadResumeHeaders, ConditionalRangeFromTheCurrentSize)
+{
+    EXPECT_EQ(L"If-Unmodified-Since: Tue, 05 Dec 2023 10:00:00 GMT\r\nRange: bytes=1000-\r\n",
+              ResumeHeaders(L"Tue, 05 Dec 2023 10:00:00 GMT", 1000).value());
+    EXPECT_EQ(L"If-Unmodified-Since: x\r\nRange: bytes=4294967294-\r\n", ResumeHeaders(L"x", 0xFFFFFFFEu).value());
+    // 255 characters fit the request's 256 with its NUL; one more does not.
+    const std::wstring fixed = L"If-Unmodified-Since: \r\nRange: bytes=7-\r\n";
+    EXPECT_TRUE(ResumeHeaders(std::wstring(255 - fixed.size(), L'a'), 7).has_value());
+    EXPECT_FALSE(ResumeHeaders(std::wstring(256 - fixed.size(), L'a'), 7).has_value());
+}
+
+TEST(DownloadTimes, FileTimeToUnixSeconds)
+{
+    EXPECT_EQ(0, FileTimeToUnixSeconds(116444736000000000ULL));
+    // 2017-12-06 05:16:19 UTC
+    EXPECT_EQ(1512537379, FileTimeToUnixSeconds(116444736000000000ULL + 1512537379ULL * 10000000ULL + 9999999));
+}
+
+TEST(DownloadTimes, LocalFileAgainstServer)
+{
+    const uint64_t server = 131567000000000000ULL;
+    EXPECT_EQ(FileState::SizeChanged, CompareWithServer(1000, 999, server + 1, server));
+    EXPECT_EQ(FileState::SizeChanged, CompareWithServer(kUnknownSize, 5, server, server));
+    EXPECT_EQ(FileState::Older, CompareWithServer(1000, 1000, server - 1, server));
+    EXPECT_EQ(FileState::Unchanged, CompareWithServer(1000, 1000, server, server));
+    EXPECT_EQ(FileState::Unchanged, CompareWithServer(1000, 1000, server + 1, server));
+    // Without either time the file counts as not older; two unknown sizes are equal.
+    EXPECT_EQ(FileState::Unchanged, CompareWithServer(1000, 1000, 0, server));
+    EXPECT_EQ(FileState::Unchanged, CompareWithServer(1000, 1000, server, 0));
+    EXPECT_EQ(FileState::Unchanged, CompareWithServer(kUnknownSize, kUnknownSize, 0, 0));
+}
+
+TEST(DownloadMetafile, FourBytesLittleEndian)
+{
+    unsigned char bytes[4];
+    EncodeSize(0x11223344u, bytes);
+    EXPECT_EQ(std::vector<unsigned char>({0x44, 0x33, 0x22, 0x11}), std::vector<unsigned char>(bytes, bytes + 4));
+    for (uint32_t size : {0u, 4000u, 0x80000000u, kUnknownSize}) {
+        EncodeSize(size, bytes);
+        EXPECT_EQ(size, DecodeSize(bytes));
+    }
+}
+
+TEST(DownloadUsedProxy, AskForTheLengthThenCopy)
+{
+    uint32_t length = 99;
+    EXPECT_EQ(1u, CopyProxyAddress(L"", nullptr, &length));
+    EXPECT_EQ(0u, length);
+
+    length = 0;
+    EXPECT_EQ(2u, CopyProxyAddress(L"proxy:8080", nullptr, &length));
+    EXPECT_EQ(11u, length);
+    wchar_t small[10];
+    length = 10;
+    EXPECT_EQ(2u, CopyProxyAddress(L"proxy:8080", small, &length));
+    EXPECT_EQ(11u, length);
+
+    wchar_t buffer[11];
+    EXPECT_EQ(0u, CopyProxyAddress(L"proxy:8080", buffer, &length));
+    EXPECT_EQ(11u, length);
+    EXPECT_EQ(std::wstring(L"proxy:8080"), buffer);
+}
+
+TEST(DownloadUrls, HttpsIsDecidedByTheFirstFiveCharacters)
+{
+    for (const wchar_t* url : {L"https://h/", L"HTTPS://h/", L"HtTpS", L"httpsx://"})
+        EXPECT_TRUE(IsHttpsUrl(url)) << url;
+    for (const wchar_t* url : {L"http://h/", L"", L"http", L" https://h/", L"ftp://h"})
+        EXPECT_FALSE(IsHttpsUrl(url)) << url;
+}

@@ -1,0 +1,220 @@
+// The destination file and its size metafile on a real file system, and the engine's binding of
+// WinHTTP, under Wine.
+#include "download/engine/File.h"
+#include "download/engine/Win32Error.h"
+#include "download/engine/WinHttpApi.h"
+#include "tests/download/CaptureLog.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using OrlDownload::File;
+using OrlDownload::kUnknownSize;
+
+namespace {
+
+void WriteBytes(const std::wstring& path, const std::vector<unsigned char>& bytes)
+{
+    VmCommon::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(file) << GetLastError();
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+}
+
+void WriteMetafile(const std::wstring& path, uint32_t size)
+{
+    unsigned char bytes[4];
+    OrlDownload::EncodeSize(size, bytes);
+    WriteBytes(path + L".dl", std::vector<unsigned char>(bytes, bytes + 4));
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The size the metafile holds; -2 when there is none.
+int64_t Metafile(const std::wstring& path)
+{
+    const auto bytes = VmTest::ReadBytes(path + L".dl");
+    if (!Exists(path + L".dl"))
+        return -2;
+    return bytes.size() == 4 ? OrlDownload::DecodeSize(bytes.data()) : -3;
+}
+
+class DownloadFile : public ::testing::Test {
+protected:
+    void SetUp() override { log_.Clear(); }
+    std::wstring PathOf(const wchar_t* name) const { return dir_.Path() + L"\\" + name; }
+
+    static VmTest::CaptureLog& log_;
+    VmTest::TempDir dir_;
+};
+VmTest::CaptureLog& DownloadFile::log_ = VmTest::CaptureLog::Install();
+
+TEST_F(DownloadFile, SizesComeFromTheFileAndItsMetafile)
+{
+    const std::wstring partial = PathOf(L"partial.bin");
+    WriteBytes(partial, std::vector<unsigned char>(1000, 1));
+    WriteMetafile(partial, 4000);
+    File file(partial.c_str(), nullptr);
+    ASSERT_EQ(0u, file.EnsureOpen());
+    EXPECT_EQ(1000u, file.CurrentSize());
+    EXPECT_EQ(4000u, file.ExpectedSize());
+    EXPECT_FALSE(file.IsComplete());
+
+    // Without a metafile a file counts as complete at its own size.
+    const std::wstring whole = PathOf(L"whole.bin");
+    WriteBytes(whole, std::vector<unsigned char>(700, 2));
+    File complete(whole.c_str(), nullptr);
+    ASSERT_EQ(0u, complete.EnsureOpen());
+    EXPECT_EQ(700u, complete.CurrentSize());
+    EXPECT_EQ(700u, complete.ExpectedSize());
+    EXPECT_TRUE(complete.IsComplete());
+
+    // A metafile of an answer without length keeps the size unknown.
+    const std::wstring unknown = PathOf(L"unknown.bin");
+    WriteBytes(unknown, std::vector<unsigned char>(300, 3));
+    WriteMetafile(unknown, kUnknownSize);
+    File open(unknown.c_str(), nullptr);
+    ASSERT_EQ(0u, open.EnsureOpen());
+    EXPECT_EQ(300u, open.CurrentSize());
+    EXPECT_EQ(kUnknownSize, open.ExpectedSize());
+}
+
+TEST_F(DownloadFile, FileLargerThanItsMetafileStartsAgain)
+{
+    const std::wstring path = PathOf(L"grown.bin");
+    WriteBytes(path, std::vector<unsigned char>(5000, 7));
+    WriteMetafile(path, 4000);
+    File file(path.c_str(), nullptr);
+    ASSERT_EQ(0u, file.EnsureOpen());
+    EXPECT_EQ(0u, file.CurrentSize());
+    EXPECT_EQ(kUnknownSize, file.ExpectedSize());
+    EXPECT_EQ(1u, log_.Count(L"OrlDownload::File::CalculateSizes: File is larger than expected, resetting",
+                             VmOrlLogging::LevelWarning));
+    file.FinishWriting(false);
+    EXPECT_TRUE(VmTest::ReadBytes(path).empty());
+}
+
+TEST_F(DownloadFile, UnreadableMetafileCountsAsAbsent)
+{
+    const std::wstring path = PathOf(L"short-meta.bin");
+    WriteBytes(path, std::vector<unsigned char>(1000, 1));
+    WriteBytes(path + L".dl", {0x10, 0x20});
+    File file(path.c_str(), nullptr);
+    ASSERT_EQ(0u, file.EnsureOpen());
+    EXPECT_EQ(1000u, file.ExpectedSize());
+    EXPECT_EQ(kUnknownSize, file.GetSizeFromMetafile());
+    EXPECT_EQ(2u, log_.Count(L"Failed to read expected size from metafile", VmOrlLogging::LevelError));
+}
+
+TEST_F(DownloadFile, MetafileExistsExactlyWhileTheFileIsIncomplete)
+{
+    const std::wstring path = PathOf(L"f.bin");
+    const std::vector<unsigned char> chunk(1000, 0x5A);
+    {
+        File file(path.c_str(), nullptr);
+        ASSERT_EQ(0u, file.Reset(4000));
+        EXPECT_FALSE(Exists(path + L".dl")) << "nothing written yet";
+        ASSERT_EQ(0u, file.WriteData(chunk.data(), 1000));
+        // Already before the start ends: a process killed now leaves a resumable file.
+        EXPECT_EQ(4000, Metafile(path));
+        file.FinishWriting(false);
+        EXPECT_EQ(4000, Metafile(path));
+    }
+    {
+        File file(path.c_str(), nullptr);
+        ASSERT_EQ(0u, file.EnsureOpen());
+        EXPECT_EQ(1000u, file.CurrentSize());
+        EXPECT_EQ(0u, file.BytesThisStart());
+        for (int i = 0; i < 3; ++i)
+            ASSERT_EQ(0u, file.WriteData(chunk.data(), 1000));
+        EXPECT_EQ(3000u, file.BytesThisStart());
+        file.FinishWriting(true);
+        EXPECT_EQ(-2, Metafile(path));
+    }
+    EXPECT_EQ(4000u, VmTest::ReadBytes(path).size());
+}
+
+TEST_F(DownloadFile, SuccessWithoutLengthKeepsWhatArrivedAndNoMetafile)
+{
+    const std::wstring path = PathOf(L"nolength.bin");
+    File file(path.c_str(), nullptr);
+    ASSERT_EQ(0u, file.Reset(kUnknownSize));
+    const std::vector<unsigned char> chunk(1234, 1);
+    ASSERT_EQ(0u, file.WriteData(chunk.data(), 1234));
+    EXPECT_EQ(static_cast<int64_t>(kUnknownSize), Metafile(path));
+    file.FinishWriting(true);
+    EXPECT_EQ(1234u, file.ExpectedSize());
+    EXPECT_EQ(-2, Metafile(path));
+
+    // The same without success stays incomplete with an unknown size.
+    const std::wstring other = PathOf(L"nolength-failed.bin");
+    File failed(other.c_str(), nullptr);
+    ASSERT_EQ(0u, failed.Reset(kUnknownSize));
+    ASSERT_EQ(0u, failed.WriteData(chunk.data(), 100));
+    failed.FinishWriting(false);
+    EXPECT_EQ(static_cast<int64_t>(kUnknownSize), Metafile(other));
+}
+
+TEST_F(DownloadFile, NothingOpensWithoutBeingAskedAndFailuresAreErrors)
+{
+    const std::wstring path = PathOf(L"never.bin");
+    File file(path.c_str(), nullptr);
+    const unsigned char byte = 0;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), file.WriteData(&byte, 1));
+    const FILETIME none = file.GetLastModified();
+    EXPECT_EQ(0u, none.dwLowDateTime | none.dwHighDateTime);
+    file.FinishWriting(false);
+    EXPECT_FALSE(Exists(path));
+    EXPECT_FALSE(Exists(path + L".dl"));
+
+    // A folder in the way cannot be opened as the destination.
+    ASSERT_TRUE(CreateDirectoryW(PathOf(L"folder").c_str(), nullptr));
+    File folder(PathOf(L"folder").c_str(), nullptr);
+    EXPECT_NE(0u, folder.EnsureOpen());
+    EXPECT_EQ(1u, log_.Count(L"OrlDownload::File::EnsureOpen: CreateFile(" + PathOf(L"folder") + L") failed: [",
+                             VmOrlLogging::LevelError));
+}
+
+TEST_F(DownloadFile, LastWriteTimeOfTheOpenFile)
+{
+    const std::wstring path = PathOf(L"dated.bin");
+    WriteBytes(path, {1, 2, 3});
+    const FILETIME stamp{0x12345678, 0x01D3A000};
+    {
+        VmCommon::UniqueFile raw(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(SetFileTime(raw.get(), nullptr, nullptr, &stamp));
+    }
+    File file(path.c_str(), nullptr);
+    ASSERT_EQ(0u, file.EnsureOpen());
+    const FILETIME time = file.GetLastModified();
+    EXPECT_EQ(stamp.dwHighDateTime, time.dwHighDateTime);
+    EXPECT_EQ(stamp.dwLowDateTime, time.dwLowDateTime);
+}
+
+TEST(DownloadWinHttpBinding, MissingEntryPointsFailWithoutACrash)
+{
+    OrlDownload::WinHttpApi api;
+    EXPECT_FALSE(OrlDownload::BindWinHttp(nullptr, api));
+    EXPECT_FALSE(OrlDownload::BindWinHttp(GetModuleHandleW(L"kernel32.dll"), api));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PROC_NOT_FOUND), GetLastError());
+    EXPECT_EQ(nullptr, api.Open);
+
+    const OrlDownload::WinHttpApi* real = OrlDownload::WinHttp();
+    ASSERT_NE(nullptr, real);
+    EXPECT_NE(nullptr, real->GetProxyForUrl);
+    EXPECT_NE(nullptr, VmCommon::Traits::g_winHttpCloseHandle) << "UniqueWinHttp needs the close function";
+}
+
+TEST(DownloadErrorTexts, SystemTextOnOneLine)
+{
+    const std::wstring text = OrlDownload::FormatWin32Error(ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(0u, text.find(L"[2] ")) << text;
+    EXPECT_GT(text.size(), 5u);
+    EXPECT_EQ(std::wstring::npos, text.find_first_of(L"\r\n"));
+    EXPECT_EQ(L"[4294967295] ", OrlDownload::FormatWin32Error(0xFFFFFFFF));
+}
+
+} // namespace

@@ -1,0 +1,104 @@
+#include "common/Session.h"
+
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include "common/Handles.h"
+
+using namespace VmCommon;
+
+namespace {
+
+std::wstring CurrentUserName()
+{
+    wchar_t name[256];
+    DWORD size = ARRAYSIZE(name);
+    return GetUserNameW(name, &size) ? name : L"";
+}
+
+std::wstring ComputerName()
+{
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD size = ARRAYSIZE(name);
+    return GetComputerNameW(name, &size) ? name : L"";
+}
+
+} // namespace
+
+TEST(Sessions, ActiveSessionIsOursAndNamesItsUser)
+{
+    const uint32_t own = GetOwnSessionId();
+    ASSERT_NE(kNoSession, own);
+    // Wine lists no session at all; the console session answers then, which is ours.
+    EXPECT_EQ(own, GetActiveSessionId());
+
+    EXPECT_EQ(CurrentUserName(), QuerySessionString(own, WTSUserName));
+    EXPECT_EQ(ComputerName() + L"\\" + CurrentUserName(), GetSessionUserName(own));
+}
+
+TEST(Sids, ActiveUserResolvesToTheProcessUser)
+{
+    const OwnedSid processSid = GetProcessUserSid();
+    ASSERT_TRUE(processSid);
+    const std::wstring text = SidToString(processSid.get());
+    EXPECT_EQ(0u, text.rfind(L"S-1-5-", 0)) << text;
+
+    // The chain that waits for an active user: session, its user name, that account's SID.
+    const OwnedSid activeSid = LookupAccountSid(GetSessionUserName(GetActiveSessionId()).c_str());
+    ASSERT_TRUE(activeSid);
+    EXPECT_EQ(text, SidToString(activeSid.get()));
+    EXPECT_EQ(text, SidToString(LookupAccountSid(CurrentUserName().c_str()).get()));
+
+    EXPECT_FALSE(LookupAccountSid(L"vm-no-such-account-4711"));
+    EXPECT_FALSE(LookupAccountSid(L""));
+    EXPECT_EQ(L"", SidToString(nullptr));
+
+    const UserIdentity own = UserIdentity::FromOwnProcess();
+    EXPECT_EQ(GetOwnSessionId(), own.sessionId);
+    EXPECT_EQ(text, SidToString(own.sid.get()));
+    const UserIdentity named = UserIdentity::FromAccountName(CurrentUserName().c_str());
+    EXPECT_EQ(text, SidToString(named.sid.get()));
+}
+
+TEST(Sids, WellKnownSidsRoundTrip)
+{
+    for (const wchar_t* text : {L"S-1-5-18", L"S-1-5-32-544", L"S-1-5-21-1-2-3-500"}) {
+        PSID sid = nullptr;
+        ASSERT_TRUE(ConvertStringSidToSidW(text, &sid)) << text;
+        UniqueLocal owner(sid);
+        const OwnedSid copy(sid);
+        EXPECT_EQ(text, SidToString(copy.get()));
+    }
+}
+
+TEST(WindowsVersion, ComparesMajorMinorAndServicePackInThatOrder)
+{
+    using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOEXW*);
+    auto rtlGetVersion = reinterpret_cast<RtlGetVersionFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
+    ASSERT_NE(nullptr, rtlGetVersion);
+    OSVERSIONINFOEXW os{};
+    os.dwOSVersionInfoSize = sizeof(os);
+    ASSERT_EQ(0, rtlGetVersion(&os));
+    const uint32_t major = os.dwMajorVersion;
+    const uint32_t minor = os.dwMinorVersion;
+    const uint32_t sp = os.wServicePackMajor;
+
+    const struct {
+        uint32_t major, minor, sp;
+        bool expected;
+    } cases[] = {
+        {major, minor, sp, true},
+        {major, minor, sp + 1, false},
+        {major, minor + 1, 0, false},
+        {major + 1, 0, 0, false},
+        {major - 1, minor + 5, sp + 5, true}, // an older major version wins whatever follows
+        {major, 0, sp + 5, minor > 0},
+        {5, 1, 3, true},                      // Windows XP SP3
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.expected, IsWindowsVersionAtLeast(c.major, c.minor, c.sp))
+            << c.major << "." << c.minor << " SP" << c.sp << " on " << major << "." << minor
+            << " SP" << sp;
+}

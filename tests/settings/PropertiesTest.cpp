@@ -1,0 +1,196 @@
+// The properties format and the lookup rules, without Windows: what a line stores, which entry a
+// lookup finds, and the order the tables iterate in on every platform.
+#include "common/Utf.h"
+#include "settings/PropertiesCore.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace VmSettings;
+
+PropertyTable Parse(const std::wstring& text)
+{
+    PropertyTable table;
+    ParseData(text, table);
+    return table;
+}
+
+// Every (language, key, value) of a table, in iteration order.
+std::vector<std::wstring> Flatten(const PropertyTable& table)
+{
+    std::vector<std::wstring> entries;
+    for (const auto& [language, map] : table)
+        for (const auto& [key, value] : map)
+            entries.push_back(language + L"|" + key + L"|" + value);
+    return entries;
+}
+
+TEST(PropertiesParse, LinesStoreTheirEntry)
+{
+    const struct {
+        const wchar_t* text;
+        std::vector<std::wstring> entries;
+    } cases[] = {
+        {L"en:Retry=Again", {L"en|retry|Again"}},
+        {L"Retry=Again", {L"global|retry|Again"}},
+        {L"a=b=c", {L"global|a|b=c"}},                  // value runs from the first "="
+        {L"x:y:z=1", {L"x|y:z|1"}},                     // tag ends at the first ":"
+        {L"k=v:w", {L"global|k|v:w"}},                  // ":" after "=" belongs to the value
+        {L"pt-BR:OK=Ok", {L"pt-BR|ok|Ok"}},             // tag kept as written
+        {L"PT-BR:OK=Ok", {L"PT-BR|ok|Ok"}},
+        {L"en:Key= spaced ", {L"en|key| spaced "}},     // nothing is trimmed
+        {L"en:Key=", {L"en|key|"}},
+        {L"=v", {L"global||v"}},
+        {L"en:\u00C4Key=v", {L"en|\u00C4key|v"}},       // only A-Z fold
+        {L"no equals sign", {}},
+        {L":orphan=1", {}},                             // names no language
+        {L"en:no equals: here", {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.entries, Flatten(Parse(c.text))) << c.text;
+}
+
+TEST(PropertiesParse, EveryLineEndSplitsAndEmptyLinesAreSkipped)
+{
+    const auto table = Parse(L"\r\n\r\na=1\r\nb=2\nc=3\rd=4\n\r\n\r\ne=5\n\n\r\rf=6");
+    EXPECT_EQ((std::vector<std::wstring>{L"global|a|1", L"global|b|2", L"global|c|3", L"global|d|4",
+                                         L"global|e|5", L"global|f|6"}),
+              Flatten(table));
+    // A stray LF before CR LF ends the text cleanly.
+    EXPECT_EQ(L"Text", Parse(L"en:K=Text\n\r\nen:L=x")[L"en"][L"k"]);
+    EXPECT_TRUE(Parse(L"\r\n\n\r").empty());
+}
+
+TEST(PropertiesParse, LaterLineWinsAndKeysFoldCase)
+{
+    const auto table = Parse(L"en:Retry=One\r\nen:RETRY=Two\r\nen:retry=Three\r\nEN:Retry=Other");
+    EXPECT_EQ(L"Three", table.at(L"en").at(L"retry"));
+    EXPECT_EQ(1u, table.at(L"en").size());
+    EXPECT_EQ(L"Other", table.at(L"EN").at(L"retry"));
+}
+
+TEST(PropertiesLookup, PrecedenceAndEmptyValues)
+{
+    const PropertyTable localized = Parse(
+        L"en:Retry=Retry\r\nde:Retry=Wiederholen\r\nen:Close=Close\r\nen:Skip=Skip\r\nTitle=Global text\r\n");
+    const PropertyTable customization = Parse(
+        L"en:Retry=Again\r\nClose=Shut\r\nen:Skip=\r\nSkip=\r\nen:ProductName=\r\nProductName=Tolvi\r\nde:Only=de\r\n");
+
+    const struct {
+        const wchar_t* key;
+        const wchar_t* language;
+        const wchar_t* text;
+        const wchar_t* setting;
+    } cases[] = {
+        {L"Retry", L"en", L"Again", L"Again"},            // customization for the language wins
+        {L"Retry", L"de", L"Wiederholen", L""},          // ... only for that language
+        {L"RETRY", L"en", L"Again", L"Again"},
+        {L"Close", L"en", L"Shut", L"Shut"},             // global customization beats a text
+        {L"Close", L"de", L"Shut", L"Shut"},
+        {L"Skip", L"en", L"Skip", L""},                  // empty customization hides nothing
+        {L"ProductName", L"en", L"Tolvi", L"Tolvi"},     // empty per-language falls to global
+        {L"Title", L"en", L"#Title", L""},               // global texts are never consulted
+        {L"Only", L"en", L"#Only", L""},                 // no fallback to another language
+        {L"Missing", L"en", L"#Missing", L""},           // "#" and the key as spelt
+        {L"missING", L"xx", L"#missING", L""},
+        {L"Retry", L"", L"#Retry", L""},                 // nothing selected yet
+        {L"Close", L"", L"Shut", L"Shut"},
+        {L"Retry", L"EN", L"#Retry", L""},               // tags are case-sensitive
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.text, LookupText(localized, customization, c.key, c.language)) << c.key << "/" << c.language;
+        EXPECT_EQ(c.setting, LookupSetting(customization, c.key, c.language)) << c.key << "/" << c.language;
+    }
+}
+
+TEST(PropertiesLookup, OnlyCustomizationLanguagesAreSelectable)
+{
+    const auto customization = Parse(L"zh-TW:P=1\r\nglobal:X=1\r\nzh:P=1\r\nY=2\r\nes-MX:P=1\r\nes:P=1\r\nzh-HK:P=1");
+    EXPECT_EQ((std::vector<std::wstring>{L"es", L"es-MX", L"zh", L"zh-HK", L"zh-TW"}),
+              SelectableLanguages(customization));
+    EXPECT_TRUE(SelectableLanguages(Parse(L"A=1\r\nB=2")).empty());
+}
+
+// On Windows wchar_t is a UTF-16 unit; natively it is a whole code point. The order must agree.
+TEST(PropertiesOrder, ComparesUtf16CodeUnits)
+{
+    std::wstring supplementary;
+    ASSERT_TRUE(VmCommon::Utf8ToWideStrict("\xF0\x9F\x98\x80", supplementary)); // U+1F600
+    const std::wstring privateUse = L"\uE000";
+    const std::wstring replacement = L"\uFFFD";
+    const std::wstring high = L"\u00FF";
+
+    Utf16Less less;
+    // U+1F600 is D83D DE00 in UTF-16: above U+00FF, below U+E000 and U+FFFD.
+    EXPECT_TRUE(less(high, supplementary));
+    EXPECT_TRUE(less(supplementary, privateUse));
+    EXPECT_TRUE(less(supplementary, replacement));
+    EXPECT_FALSE(less(replacement, supplementary));
+    EXPECT_TRUE(less(L"es", L"es-MX"));
+    EXPECT_FALSE(less(L"es-MX", L"es"));
+    EXPECT_FALSE(less(L"zh", L"zh"));
+    EXPECT_TRUE(less(L"Z", L"a"));
+    EXPECT_TRUE(less(L"", L"a"));
+    EXPECT_TRUE(less(supplementary, supplementary + L"a"));
+
+    PropertyMap map{{replacement, L"1"}, {supplementary, L"2"}, {privateUse, L"3"}, {high, L"4"}};
+    std::vector<std::wstring> order;
+    for (const auto& entry : map)
+        order.push_back(entry.first);
+    EXPECT_EQ((std::vector<std::wstring>{high, supplementary, privateUse, replacement}), order);
+}
+
+TEST(PropertiesDump, ListsLanguagesGlobalsAndTheSelectedLanguage)
+{
+    const auto customization = Parse(L"en:ProductName=Tolvi\r\nde:ProductName=Tolvi DE\r\nOperatorID=6910\r\nColorC1=#000000\r\n");
+    const auto languages = SelectableLanguages(customization);
+    EXPECT_EQ(L"\nLanguages: de,en\ncolorc1=#000000\noperatorid=6910\nde:productname=Tolvi DE\n",
+              DumpSettings(languages, customization, L"de"));
+    EXPECT_EQ(L"\nLanguages: de,en\ncolorc1=#000000\noperatorid=6910\n",
+              DumpSettings(languages, customization, L""));
+    EXPECT_EQ(L"\nLanguages: \n", DumpSettings({}, PropertyTable(), L"en"));
+}
+
+TEST(Placeholders, ReplacedLiterallyLeftToRightOnce)
+{
+    const struct {
+        const wchar_t* text;
+        const wchar_t* placeholder;
+        const wchar_t* value;
+        const wchar_t* expected;
+    } cases[] = {
+        {L"%OPERATORNAME% setup", L"%OPERATORNAME%", L"Velmora", L"Velmora setup"},
+        {L"%P% and %P%", L"%P%", L"x", L"x and x"},
+        {L"%P%", L"%P%", L"%P%%P%", L"%P%%P%"},       // the inserted value is not expanded again
+        {L"a%P%b", L"%P%", L"", L"ab"},
+        {L"%P%%P%", L"%P%", L"P%", L"P%P%"},
+        {L"no placeholder", L"%P%", L"x", L"no placeholder"},
+        {L"text", L"", L"x", L"text"},                // an empty placeholder changes nothing
+        {L"%%P%%", L"%P%", L"1", L"%1%"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.expected, ReplacePlaceholder(c.text, c.placeholder, c.value)) << c.text;
+}
+
+TEST(StrictUtf8, AcceptsWellFormedAndRejectsEverythingElse)
+{
+    std::wstring out = L"stale";
+    ASSERT_TRUE(VmCommon::Utf8ToWideStrict("a\xC3\xA9\xE6\x97\xA5z", out));
+    EXPECT_EQ(L"a\u00E9\u65E5z", out);
+    EXPECT_TRUE(VmCommon::Utf8ToWideStrict("", out));
+    EXPECT_TRUE(out.empty());
+
+    for (const char* bad : {"\xC3", "\xC3(", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80",
+                            "ok\xFF", "\xE6\x97"}) {
+        out = L"stale";
+        EXPECT_FALSE(VmCommon::Utf8ToWideStrict(bad, out)) << bad;
+        EXPECT_TRUE(out.empty()) << bad;
+    }
+}
+
+} // namespace
