@@ -399,7 +399,9 @@ void Downloader::ReadHeader(DownloadJob& job)
         SetResult(job, header->ToJobResult());
         if (status == 412) {
             job.header_.reset();
-            if (file)
+            // Only a conditional request of an open partial file gets 412; a destination that
+            // was never opened has nothing to truncate and is not created for it.
+            if (file && file->IsOpen())
                 resetError = file->Reset(kUnknownSize);
         }
     } else if (status == 200 && file) {
