@@ -4,11 +4,17 @@
 #include "common/DelayLoad.h"
 #include "common/Handles.h"
 #include "common/logging/VmOrlLogging.h"
+#include "gui/GuiManager.h"
+#include "gui/GuiSettings.h"
+#include "gui/GuiSilent.h"
 #include "installer/CommandLine.h"
 #include "installer/Gdiplus.h"
 #include "installer/InstallResult.h"
+#include "installer/VmOptionParser.h"
 #include "settings/SettingProvider.h"
 #include "vm_version.h"
+
+#include <memory>
 
 namespace {
 
@@ -92,11 +98,22 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         VM_ORL_LOG(VmOrlLogging::LevelFatal, L"%s: Failed to create stop event", kFunction);
     } else {
         GdiplusSession gdiplus;
+        GuiSettingsOf<SettingProvider> guiSettings(*settings);
+        std::unique_ptr<IGuiManager> gui;
+        if (GetOptionParser().IsSet(L"silent")) {
+            VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: SILENT parameter provided. Running without GUI.", kFunction);
+            gui = std::make_unique<GuiSilent>(guiSettings);
+        } else {
+            gui = std::make_unique<GuiManager>(instance, stopEvent.get(), guiSettings);
+        }
+        gui->Start();
         // The installation sequence has not been built into this program yet: say so rather
         // than report an installation that did not happen.
         VM_ORL_LOG(VmOrlLogging::LevelError, L"%s: No installation sequence in this build; nothing was installed",
                    kFunction);
+        gui->Stop();
         stopEvent.reset();
+        gui.reset();
     }
 
     VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: Exiting with code: %d (%s)", kFunction, exitCode,

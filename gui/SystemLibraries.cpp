@@ -1,0 +1,120 @@
+#include "gui/SystemLibraries.h"
+
+#include "common/DelayLoad.h"
+
+namespace VmGui {
+
+namespace {
+
+template <typename Fn>
+void Bind(HMODULE module, const char* name, Fn& target)
+{
+    target = module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)))
+                    : nullptr;
+}
+
+constexpr COLORREF kTransparent = RGB(255, 0, 255);
+
+} // namespace
+
+CommonControls::CommonControls() : module_(VmCommon::LoadSystemLibrary(L"comctl32.dll"))
+{
+    HMODULE module = module_.get();
+    Bind(module, "ImageList_Create", create_);
+    Bind(module, "ImageList_AddMasked", addMasked_);
+    Bind(module, "ImageList_Draw", draw_);
+    Bind(module, "ImageList_Destroy", destroy_);
+    BOOL(WINAPI * init)(const INITCOMMONCONTROLSEX*) = nullptr;
+    Bind(module, "InitCommonControlsEx", init);
+    if (init) {
+        INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+        init(&classes);
+    }
+}
+
+CommonControls& CommonControls::Get()
+{
+    static CommonControls instance;
+    return instance;
+}
+
+HIMAGELIST CommonControls::Create(int cx, int cy, UINT flags, int initial, int grow) const
+{
+    return create_ ? create_(cx, cy, flags, initial, grow) : nullptr;
+}
+
+int CommonControls::AddMasked(HIMAGELIST list, HBITMAP bitmap, COLORREF mask) const
+{
+    return addMasked_ ? addMasked_(list, bitmap, mask) : -1;
+}
+
+bool CommonControls::Draw(HIMAGELIST list, int index, HDC dc, int x, int y, UINT style) const
+{
+    return draw_ && draw_(list, index, dc, x, y, style);
+}
+
+void CommonControls::Destroy(HIMAGELIST list) const
+{
+    if (destroy_)
+        destroy_(list);
+}
+
+bool ImageList::LoadStrip(HINSTANCE instance, int bitmapId, int size, int grow)
+{
+    reset();
+    const CommonControls& controls = CommonControls::Get();
+    HBITMAP bitmap = static_cast<HBITMAP>(
+        LoadImageW(instance, MAKEINTRESOURCEW(bitmapId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    if (!bitmap)
+        return false;
+    BITMAP info{};
+    GetObjectW(bitmap, sizeof(info), &info);
+    list_ = controls.Create(size, size, ILC_COLOR32 | ILC_MASK, info.bmHeight > 0 ? info.bmWidth / size : 1,
+                            grow);
+    if (list_ && controls.AddMasked(list_, bitmap, kTransparent) >= 0)
+        count_ = info.bmWidth / size;
+    DeleteObject(bitmap);
+    if (count_ == 0)
+        reset();
+    return count_ > 0;
+}
+
+void ImageList::Draw(int index, HDC dc, int x, int y) const
+{
+    if (list_ && index >= 0 && index < count_)
+        CommonControls::Get().Draw(list_, index, dc, x, y, ILD_TRANSPARENT);
+}
+
+void ImageList::reset()
+{
+    if (list_)
+        CommonControls::Get().Destroy(list_);
+    list_ = nullptr;
+    count_ = 0;
+}
+
+GdiplusFlat::GdiplusFlat() : module_(VmCommon::LoadSystemLibrary(L"gdiplus.dll"))
+{
+    HMODULE module = module_.get();
+    Bind(module, "GdipCreateBitmapFromStream", CreateBitmapFromStream);
+    Bind(module, "GdipDisposeImage", DisposeImage);
+    Bind(module, "GdipGetImageWidth", GetImageWidth);
+    Bind(module, "GdipGetImageHeight", GetImageHeight);
+    Bind(module, "GdipCreateFromHDC", CreateFromHDC);
+    Bind(module, "GdipDeleteGraphics", DeleteGraphics);
+    Bind(module, "GdipDrawImageRectI", DrawImageRectI);
+}
+
+GdiplusFlat& GdiplusFlat::Get()
+{
+    static GdiplusFlat instance;
+    return instance;
+}
+
+bool GdiplusFlat::Loaded() const
+{
+    return CreateBitmapFromStream && DisposeImage && GetImageWidth && GetImageHeight &&
+           CreateFromHDC && DeleteGraphics && DrawImageRectI;
+}
+
+} // namespace VmGui

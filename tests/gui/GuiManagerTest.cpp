@@ -1,0 +1,598 @@
+// The real GUI manager and dialogs under Wine on a private X display: the worker thread (the
+// test) asks, a "user" thread finds the dialog and presses its buttons and links.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/Handles.h"
+#include "gui/Dialogs.h"
+#include "gui/GuiCore.h"
+#include "gui/GuiManager.h"
+#include "gui/GuiSilent.h"
+#include "gui/TestUi.h"
+#include "installer/Gdiplus.h"
+#include "tests/gui/SampleSettings.h"
+
+namespace {
+
+using namespace VmGui::DialogIds;
+
+constexpr int kPollMs = 20;
+constexpr int kPatienceMs = 10000;
+
+bool IsOurDialog(HWND window)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t name[32] = {};
+    GetClassNameW(window, name, 32);
+    return process == GetCurrentProcessId() && IsWindowVisible(window) && std::wstring(name) == L"#32770";
+}
+
+std::vector<HWND> OurDialogs()
+{
+    std::vector<HWND> found;
+    EnumWindows(
+        [](HWND window, LPARAM parameter) -> BOOL {
+            if (IsOurDialog(window))
+                reinterpret_cast<std::vector<HWND>*>(parameter)->push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+template <typename Condition>
+bool Eventually(Condition condition, int patienceMs = kPatienceMs)
+{
+    for (int waited = 0; waited < patienceMs; waited += kPollMs) {
+        if (condition())
+            return true;
+        Sleep(kPollMs);
+    }
+    return condition();
+}
+
+// A visible dialog of this process other than `old`.
+HWND WaitForDialog(HWND old = nullptr)
+{
+    HWND found = nullptr;
+    Eventually([&] {
+        for (HWND dialog : OurDialogs())
+            if (dialog != old)
+                found = dialog;
+        return found != nullptr;
+    });
+    return found;
+}
+
+std::wstring Text(HWND window)
+{
+    wchar_t text[512] = {};
+    GetWindowTextW(window, text, 512);
+    return text;
+}
+
+std::wstring ItemText(HWND dialog, int id) { return Text(GetDlgItem(dialog, id)); }
+
+void Press(HWND dialog, int id) { PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+
+void ClickAt(POINT screen)
+{
+    SetCursorPos(screen.x, screen.y);
+    // The pointer's move reaches the windows before the button does.
+    Sleep(100);
+    INPUT input[2] = {};
+    input[0].type = INPUT_MOUSE;
+    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    input[1].type = INPUT_MOUSE;
+    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, input, sizeof(INPUT));
+}
+
+// Points on a link line: on its text (which starts at the left, after the shield when there is
+// one) and on the empty right end of the control.
+POINT OnLinkText(HWND dialog, int id, bool shield)
+{
+    RECT rect{};
+    GetWindowRect(GetDlgItem(dialog, id), &rect);
+    return POINT{rect.left + (shield ? 18 : 0) + 12, (rect.top + rect.bottom) / 2};
+}
+
+POINT BesideLinkText(HWND dialog, int id)
+{
+    RECT rect{};
+    GetWindowRect(GetDlgItem(dialog, id), &rect);
+    return POINT{rect.right - 4, (rect.top + rect.bottom) / 2};
+}
+
+std::atomic<int> g_callbacks{0};
+void CountCallback() { ++g_callbacks; }
+
+class GuiManagerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        stop_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        gui_ = std::make_unique<GuiManager>(GetModuleHandleW(nullptr), stop_.get(), settings_);
+        ASSERT_TRUE(gui_->Start()) << "no GUI thread (is DISPLAY set?)";
+        g_callbacks = 0;
+    }
+    void TearDown() override
+    {
+        if (user_.joinable())
+            user_.join();
+        gui_->Stop();
+        gui_.reset();
+        // The hide event is a named object of the session: leave it as it was found.
+        VmCommon::UniqueHandle hide(OpenEventW(EVENT_MODIFY_STATE, FALSE, GuiManager::kHideEventName));
+        if (hide)
+            ResetEvent(hide.get());
+    }
+    bool Stopped() const { return WaitForSingleObject(stop_.get(), 0) == WAIT_OBJECT_0; }
+    HWND Listener() const { return FindWindowW(GuiManager::kListenerClass, nullptr); }
+
+    // Runs the user's part on a thread of its own while the test thread waits as the worker.
+    template <typename Act>
+    void AsUser(Act act)
+    {
+        user_ = std::thread(act);
+    }
+    void JoinUser()
+    {
+        if (user_.joinable())
+            user_.join();
+    }
+
+    GdiplusSession gdiplus_;
+    VmTest::SampleSettings settings_;
+    VmCommon::UniqueHandle stop_;
+    std::unique_ptr<GuiManager> gui_;
+    std::thread user_;
+};
+
+TEST_F(GuiManagerTest, SecondButtonAnswersTwoAndSetsTheStopEventInEveryDialog)
+{
+    struct Case {
+        const char* name;
+        std::function<int32_t(GuiManager&)> ask;
+    };
+    const Case cases[] = {
+        {"language", [](GuiManager& g) { return g.ShowLanguageDialog(); }},
+        {"error", [](GuiManager& g) { return g.ShowErrorDialog(L"text"); }},
+        {"error info", [](GuiManager& g) { return g.ShowErrorInfoDialog(L"text", &CountCallback); }},
+        {"retry", [](GuiManager& g) { return g.ShowRetryDialog(L"text"); }},
+        {"reboot", [](GuiManager& g) { return g.ShowRebootDialog(L"text"); }},
+        {"confirm", [](GuiManager& g) { return g.ShowConfirmDialog(L"text"); }},
+        {"manual removal", [](GuiManager& g) { return g.ShowManualRemovalDialog(L"Tolvi", &CountCallback); }},
+        {"auto removal", [](GuiManager& g) { return g.ShowAutoRemovalDialog(L"Tolvi"); }},
+    };
+    HWND previous = nullptr;
+    for (const Case& c : cases) {
+        ResetEvent(stop_.get());
+        HWND shown = nullptr;
+        AsUser([&] {
+            shown = WaitForDialog(previous);
+            Press(shown, Button2);
+        });
+        EXPECT_EQ(2, c.ask(*gui_)) << c.name;
+        JoinUser();
+        EXPECT_TRUE(Stopped()) << c.name;
+        EXPECT_TRUE(shown && IsWindowVisible(shown)) << c.name << ": the dialog stays until the next one";
+        previous = shown;
+    }
+    EXPECT_EQ(0, g_callbacks.load());
+}
+
+TEST_F(GuiManagerTest, FirstButtonAnswersOneWithoutStopping)
+{
+    HWND shown = nullptr;
+    AsUser([&] {
+        shown = WaitForDialog();
+        EXPECT_TRUE(IsWindowVisible(GetDlgItem(shown, Button1)));
+        Press(shown, Button1);
+    });
+    EXPECT_EQ(1, gui_->ShowRetryDialog(L"Could not download."));
+    JoinUser();
+    EXPECT_FALSE(Stopped());
+    EXPECT_EQ(L"Could not download.", ItemText(shown, Message));
+    EXPECT_EQ(L"Retry", ItemText(shown, Button1));
+    EXPECT_EQ(L"Velmora Secure setup", Text(shown));
+}
+
+TEST_F(GuiManagerTest, MessageKindsCloseOnlyDialogsHaveNoFirstButton)
+{
+    HWND shown = nullptr;
+    AsUser([&] {
+        shown = WaitForDialog();
+        EXPECT_FALSE(IsWindowVisible(GetDlgItem(shown, Button1)));
+        EXPECT_FALSE(IsWindowVisible(GetDlgItem(shown, MoreInfoLink)));
+        EXPECT_EQ(L"Close", ItemText(shown, Button2));
+        Press(shown, Button2);
+    });
+    EXPECT_EQ(2, gui_->ShowErrorDialog(L"Installation failed."));
+    JoinUser();
+}
+
+TEST_F(GuiManagerTest, CaptionCloseSquareAnswersTwo)
+{
+    AsUser([&] {
+        HWND shown = WaitForDialog();
+        RECT window{};
+        GetWindowRect(shown, &window);
+        // The 24-pixel square 8 pixels inside the caption's top right corner (under a 1-pixel frame).
+        ClickAt(POINT{window.right - 1 - 8 - 12, window.top + 1 + 8 + 12});
+    });
+    EXPECT_EQ(2, gui_->ShowConfirmDialog(L"Continue?"));
+    JoinUser();
+    EXPECT_TRUE(Stopped());
+}
+
+TEST_F(GuiManagerTest, EmptyOperatorNameShowsTheKeyInTheTitle)
+{
+    settings_.SetSetting(L"OperatorName", L"");
+    AsUser([&] {
+        HWND shown = WaitForDialog();
+        EXPECT_EQ(L"##OperatorName## setup", Text(shown));
+        Press(shown, Button2);
+    });
+    gui_->ShowAutoRemovalDialog(L"Tolvi");
+    JoinUser();
+}
+
+TEST_F(GuiManagerTest, MoreInfoLinkRunsTheCallbackWhileTheDialogKeepsWaiting)
+{
+    AsUser([&] {
+        HWND shown = WaitForDialog();
+        RedrawWindow(shown, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        ASSERT_TRUE(IsWindowVisible(GetDlgItem(shown, MoreInfoLink)));
+        EXPECT_EQ(L"See how to solve this issue", ItemText(shown, MoreInfoLink));
+        ClickAt(OnLinkText(shown, MoreInfoLink, false));
+        EXPECT_TRUE(Eventually([] { return g_callbacks == 1; }));
+        // Two clicks, not one double click.
+        Sleep(GetDoubleClickTime() + 200);
+        ClickAt(OnLinkText(shown, MoreInfoLink, false));
+        EXPECT_TRUE(Eventually([] { return g_callbacks == 2; }));
+        Sleep(GetDoubleClickTime() + 200);
+        // Beside the link text nothing happens.
+        ClickAt(BesideLinkText(shown, MoreInfoLink));
+        Sleep(500);
+        EXPECT_EQ(2, g_callbacks.load());
+        // Space on the focused link is a click.
+        SendMessageW(shown, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(shown, MoreInfoLink)), TRUE);
+        PostMessageW(GetDlgItem(shown, MoreInfoLink), WM_CHAR, L' ', 0);
+        EXPECT_TRUE(Eventually([] { return g_callbacks == 3; }));
+        Press(shown, Button2);
+    });
+    EXPECT_EQ(2, gui_->ShowErrorInfoDialog(L"Some files are missing.", &CountCallback));
+    JoinUser();
+    EXPECT_EQ(3, g_callbacks.load());
+}
+
+TEST_F(GuiManagerTest, UninstallLinkRunsTheCallbackThenRetryAnswers)
+{
+    AsUser([&] {
+        HWND shown = WaitForDialog();
+        EXPECT_EQ(L"Uninstall Tolvi 1.0...", ItemText(shown, UninstallLink));
+        EXPECT_EQ(L"Retry", ItemText(shown, Button1));
+        ClickAt(OnLinkText(shown, UninstallLink, true));
+        EXPECT_TRUE(Eventually([] { return g_callbacks == 1; }));
+        Press(shown, Button1);
+    });
+    EXPECT_EQ(1, gui_->ShowManualRemovalDialog(L"Tolvi 1.0", &CountCallback));
+    JoinUser();
+    EXPECT_EQ(1, g_callbacks.load());
+    EXPECT_FALSE(Stopped());
+}
+
+TEST_F(GuiManagerTest, AutomaticRemovalLineIsNoLink)
+{
+    AsUser([&] {
+        HWND shown = WaitForDialog();
+        EXPECT_EQ(L"Tolvi 1.0", ItemText(shown, UninstallLink));
+        EXPECT_FALSE(GetWindowLongPtrW(GetDlgItem(shown, UninstallLink), GWL_STYLE) & WS_TABSTOP);
+        ClickAt(OnLinkText(shown, UninstallLink, false));
+        Sleep(500);
+        Press(shown, Button1);
+    });
+    EXPECT_EQ(1, gui_->ShowAutoRemovalDialog(L"Tolvi 1.0"));
+    JoinUser();
+}
+
+TEST_F(GuiManagerTest, EndOfSessionEndsAWaitingDialogWithCancel)
+{
+    AsUser([&] {
+        WaitForDialog();
+        EXPECT_EQ(TRUE, SendMessageW(Listener(), WM_QUERYENDSESSION, 0, 0));
+        // A shutdown that was called off changes nothing.
+        SendMessageW(Listener(), WM_ENDSESSION, FALSE, 0);
+        Sleep(300);
+        EXPECT_FALSE(Stopped());
+        PostMessageW(Listener(), WM_ENDSESSION, TRUE, 0);
+    });
+    EXPECT_EQ(2, gui_->ShowRetryDialog(L"Retry?"));
+    JoinUser();
+    EXPECT_TRUE(Stopped());
+}
+
+TEST_F(GuiManagerTest, SkipDoesNotWakeTheWorkerAndStaysRequested)
+{
+    gui_->ShowProgressDialog(VmGui::ProgressFlagScan);
+    HWND progress = WaitForDialog();
+    ASSERT_TRUE(progress);
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(progress, Skip)));
+    EXPECT_EQ(settings_.GetText(L"ProgressScan"), ItemText(progress, ProgressText));
+    EXPECT_FALSE(gui_->IsSkipRequested());
+    Press(progress, Skip);
+    EXPECT_TRUE(Eventually([&] { return gui_->IsSkipRequested(); }));
+    EXPECT_TRUE(Eventually([&] { return !IsWindowVisible(GetDlgItem(progress, Skip)); }));
+    EXPECT_EQ(settings_.GetText(L"Progress"), ItemText(progress, ProgressText));
+    EXPECT_TRUE(IsWindowVisible(progress));
+    EXPECT_FALSE(Stopped());
+
+    // The next question gets its own answer, not the skip.
+    AsUser([&] { Press(WaitForDialog(progress), Button1); });
+    EXPECT_EQ(1, gui_->ShowConfirmDialog(L"Continue?"));
+    JoinUser();
+    EXPECT_TRUE(gui_->IsSkipRequested());
+}
+
+TEST_F(GuiManagerTest, ProgressSharesStagesAndMarquee)
+{
+    gui_->ShowProgressDialog(0);
+    HWND progress = WaitForDialog();
+    ASSERT_TRUE(progress);
+    HWND bar = GetDlgItem(progress, ProgressBar);
+    HWND cancel = GetDlgItem(progress, Button2);
+    auto shows = [&](uint32_t stage, uint32_t percent, const std::wstring& text) {
+        gui_->UpdateProgress(stage, percent);
+        return Eventually([&] { return ItemText(progress, Percentage) == text; });
+    };
+    EXPECT_TRUE(shows(0, 50, L"25%"));
+    EXPECT_EQ(L"Downloading...", ItemText(progress, StageLabel));
+    EXPECT_EQ(25, SendMessageW(bar, PBM_GETPOS, 0, 0));
+    EXPECT_TRUE(shows(2, 10, L"50%"));
+    EXPECT_EQ(L"Removing previous version...", ItemText(progress, StageLabel));
+    EXPECT_FALSE(IsWindowEnabled(cancel)) << "Cancel is off while the old version is removed";
+    EXPECT_TRUE(shows(3, 0, L"50%"));
+    EXPECT_TRUE(IsWindowEnabled(cancel));
+    EXPECT_TRUE(shows(3, 100, L"100%"));
+    EXPECT_TRUE(shows(4, 0, L""));
+    EXPECT_TRUE(GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE);
+    EXPECT_EQ(L"Launching...", ItemText(progress, StageLabel));
+    EXPECT_TRUE(shows(3, 20, L"60%"));
+    EXPECT_FALSE(GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE);
+    EXPECT_TRUE(shows(9, 50, L"0%"));
+    EXPECT_EQ(L"", ItemText(progress, StageLabel));
+
+    // Slow mode: a new progress dialog replaces this one.
+    gui_->ShowProgressDialog(VmGui::ProgressFlagSlow);
+    HWND slow = WaitForDialog(progress);
+    ASSERT_TRUE(slow);
+    progress = slow;
+    EXPECT_EQ(settings_.GetText(L"ProgressSlow"), ItemText(slow, ProgressText));
+    EXPECT_TRUE(shows(2, 50, L"50%"));
+    EXPECT_TRUE(shows(3, 50, L"85%"));
+}
+
+TEST_F(GuiManagerTest, CancelInProgressAnswersOnceAndStaysOff)
+{
+    gui_->ShowProgressDialog(0);
+    HWND progress = WaitForDialog();
+    ASSERT_TRUE(progress);
+    Press(progress, Button2);
+    EXPECT_TRUE(Eventually([&] { return Stopped(); }));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(progress, Button2)));
+    gui_->UpdateProgress(3, 10);
+    EXPECT_TRUE(Eventually([&] { return ItemText(progress, Percentage) == L"55%"; }));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(progress, Button2))) << "a new stage must not offer Cancel again";
+    EXPECT_TRUE(IsWindowVisible(progress)) << "the dialog stays until it is hidden";
+    gui_->HideDialog();
+    EXPECT_TRUE(Eventually([&] { return !IsWindow(progress); }));
+}
+
+// Records, on the GUI thread, when dialogs are shown and destroyed.
+std::mutex g_eventsLock;
+std::vector<std::pair<UINT, HWND>> g_events;
+LRESULT CALLBACK RecordDialogEvents(int code, WPARAM wParam, LPARAM lParam)
+{
+    const auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && ((message->message == WM_SHOWWINDOW && message->wParam) || message->message == WM_DESTROY)) {
+        wchar_t name[32] = {};
+        GetClassNameW(message->hwnd, name, 32);
+        if (std::wstring(name) == L"#32770") {
+            std::lock_guard<std::mutex> hold(g_eventsLock);
+            g_events.emplace_back(message->message, message->hwnd);
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST_F(GuiManagerTest, NewDialogReplacesTheOldOnlyAfterItIsShown)
+{
+    const DWORD guiThread = GetWindowThreadProcessId(Listener(), nullptr);
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, &RecordDialogEvents, nullptr, guiThread);
+    ASSERT_TRUE(hook);
+    g_events.clear();
+    gui_->ShowProgressDialog(0);
+    HWND progress = WaitForDialog();
+    HWND error = nullptr;
+    AsUser([&] {
+        error = WaitForDialog(progress);
+        EXPECT_TRUE(Eventually([&] { return !IsWindow(progress); }));
+        Press(error, Button2);
+    });
+    gui_->ShowErrorDialog(L"Failed.");
+    JoinUser();
+    UnhookWindowsHookEx(hook);
+
+    std::lock_guard<std::mutex> hold(g_eventsLock);
+    int shownNew = -1;
+    int destroyedOld = -1;
+    for (size_t i = 0; i < g_events.size(); ++i) {
+        if (g_events[i].first == WM_SHOWWINDOW && g_events[i].second == error && shownNew < 0)
+            shownNew = static_cast<int>(i);
+        if (g_events[i].first == WM_DESTROY && g_events[i].second == progress)
+            destroyedOld = static_cast<int>(i);
+    }
+    ASSERT_GE(shownNew, 0);
+    ASSERT_GE(destroyedOld, 0);
+    EXPECT_LT(shownNew, destroyedOld);
+}
+
+TEST_F(GuiManagerTest, NextDialogOpensWhereTheLastWasMoved)
+{
+    gui_->ShowProgressDialog(0);
+    HWND first = WaitForDialog();
+    ASSERT_TRUE(first);
+    SetWindowPos(first, nullptr, 37, 53, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    gui_->ShowProgressDialog(0);
+    HWND second = WaitForDialog(first);
+    ASSERT_TRUE(second);
+    RECT rect{};
+    GetWindowRect(second, &rect);
+    EXPECT_EQ(37, rect.left);
+    EXPECT_EQ(53, rect.top);
+}
+
+TEST_F(GuiManagerTest, HideEventClosesTheDialogWithinItsGrace)
+{
+    gui_->ShowProgressDialog(0);
+    HWND progress = WaitForDialog();
+    ASSERT_TRUE(progress);
+    VmCommon::UniqueHandle hide(OpenEventW(EVENT_MODIFY_STATE, FALSE, GuiManager::kHideEventName));
+    ASSERT_TRUE(hide) << "another process must be able to open the hide event";
+    SetEvent(hide.get());
+    const DWORD start = GetTickCount();
+    gui_->WaitForHideSignal();
+    EXPECT_LT(GetTickCount() - start, 20000u) << "hide event plus a 2-second grace";
+    EXPECT_TRUE(Eventually([&] { return !IsWindow(progress); }));
+    EXPECT_FALSE(Stopped());
+}
+
+TEST_F(GuiManagerTest, StopEventEndsTheHideWaitToo)
+{
+    gui_->ShowProgressDialog(0);
+    HWND progress = WaitForDialog();
+    SetEvent(stop_.get());
+    const DWORD start = GetTickCount();
+    gui_->WaitForHideSignal();
+    EXPECT_LT(GetTickCount() - start, 20000u);
+    EXPECT_TRUE(Eventually([&] { return !IsWindow(progress); }));
+}
+
+TEST_F(GuiManagerTest, LanguageChoiceRetitlesAndRelabelsAtOnce)
+{
+    HWND shown = nullptr;
+    int oneLineTop = 0;
+    int twoLineTop = 0;
+    AsUser([&] {
+        shown = WaitForDialog();
+        HWND combo = GetDlgItem(shown, LanguageCombo);
+        EXPECT_EQ(4, SendMessageW(combo, CB_GETCOUNT, 0, 0));
+        EXPECT_EQ(L"English", Text(combo));
+        EXPECT_EQ(L"Velmora Secure setup", Text(shown));
+        auto top = [&] {
+            RECT rect{};
+            GetWindowRect(GetDlgItem(shown, Question), &rect);
+            return static_cast<int>(rect.top);
+        };
+        auto choose = [&](const wchar_t* name) {
+            SendMessageW(combo, CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(name));
+            SendMessageW(shown, WM_COMMAND, MAKEWPARAM(LanguageCombo, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+        };
+        oneLineTop = top();
+        choose(L"Suomi");
+        twoLineTop = top();
+        choose(L"Русский");
+        EXPECT_EQ(L"Установка Velmora Secure", Text(shown));
+        EXPECT_EQ(L"Далее", ItemText(shown, Button1));
+        EXPECT_EQ(L"Отмена", ItemText(shown, Button2));
+        EXPECT_EQ(L"Выберите язык установки:", ItemText(shown, Question));
+        EXPECT_EQ(oneLineTop, top());
+        Press(shown, Button1);
+    });
+    EXPECT_EQ(1, gui_->ShowLanguageDialog());
+    JoinUser();
+    EXPECT_EQ(L"ru", settings_.GetSelectedLanguage());
+    EXPECT_EQ(-9, twoLineTop - oneLineTop) << "a question of two lines goes back up";
+}
+
+// The "testui" walk through every dialog, answered as a user who goes on everywhere.
+TEST_F(GuiManagerTest, TestUiWalkReachesItsEnd)
+{
+    std::atomic<bool> done{false};
+    AsUser([&] {
+        HWND last = nullptr;
+        while (!done) {
+            HWND shown = nullptr;
+            for (HWND dialog : OurDialogs())
+                if (dialog != last && !GetDlgItem(dialog, ProgressBar))
+                    shown = dialog;
+            if (!shown) {
+                Sleep(kPollMs);
+                continue;
+            }
+            Press(shown, IsWindowVisible(GetDlgItem(shown, Button1)) ? Button1 : Button2);
+            last = shown;
+        }
+    });
+    const bool completed = VmGui::ShowTestUiWalk(*gui_, settings_, *gui_, stop_.get());
+    done = true;
+    JoinUser();
+    EXPECT_TRUE(completed);
+}
+
+TEST_F(GuiManagerTest, TestUiWalkEndsAtTheFirstCancel)
+{
+    AsUser([&] { Press(WaitForDialog(), Button2); });
+    EXPECT_FALSE(VmGui::ShowTestUiWalk(*gui_, settings_, *gui_, stop_.get()));
+    JoinUser();
+}
+
+TEST(GuiManagerStopped, QuestionsWithoutAGuiThreadAnswerCancelInsteadOfHanging)
+{
+    VmTest::SampleSettings settings;
+    VmCommon::UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    GuiManager gui(GetModuleHandleW(nullptr), stop.get(), settings);
+    EXPECT_EQ(2, gui.ShowRetryDialog(L"never started"));
+    ASSERT_TRUE(gui.Start());
+    gui.Stop();
+    EXPECT_TRUE(WaitForSingleObject(stop.get(), 0) == WAIT_OBJECT_0) << "the end of the loop sets the stop event";
+    EXPECT_EQ(2, gui.ShowLanguageDialog());
+}
+
+TEST(GuiSilentAnswers, EveryQuestionAnsweredWithoutAWindow)
+{
+    VmTest::SampleSettings settings;
+    GuiSilent gui(settings);
+    EXPECT_TRUE(gui.Start());
+    EXPECT_EQ(1, gui.ShowLanguageDialog());
+    EXPECT_EQ(1, gui.ShowConfirmDialog(L"x"));
+    EXPECT_EQ(1, gui.ShowAutoRemovalDialog(L"x"));
+    EXPECT_EQ(2, gui.ShowErrorDialog(L"x"));
+    EXPECT_EQ(2, gui.ShowErrorInfoDialog(L"x", &CountCallback));
+    EXPECT_EQ(2, gui.ShowRetryDialog(L"x"));
+    EXPECT_EQ(2, gui.ShowRebootDialog(L"x"));
+    EXPECT_EQ(2, gui.ShowManualRemovalDialog(L"x", &CountCallback));
+    EXPECT_TRUE(gui.IsSkipRequested());
+    EXPECT_TRUE(gui.IsSilent());
+    gui.ShowProgressDialog(5);
+    gui.UpdateProgress(1, 1);
+    gui.WaitForHideSignal();
+    gui.HideDialog();
+    gui.Stop();
+    EXPECT_TRUE(OurDialogs().empty());
+    EXPECT_EQ(nullptr, FindWindowW(GuiManager::kListenerClass, nullptr));
+    EXPECT_EQ(0, g_callbacks.load());
+}
+
+} // namespace

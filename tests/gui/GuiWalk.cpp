@@ -1,0 +1,208 @@
+// Shows the real dialogs in a real GUI manager with sample texts.
+//   gui_walk walk [language]    the dialog walk of the "testui" command, to click through
+//   gui_walk shots [language]   every dialog state in turn; before each it writes
+//                               "SHOT <name> <x> <y> <width> <height>" to standard output and waits
+//                               for a line on standard input (a screenshot script drives it)
+//   gui_walk silent             every question to the silent user interface; exit code 0 when
+//                               each answer is the expected one; error texts go to the console
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "gui/Dialogs.h"
+#include "gui/GuiCore.h"
+#include "gui/GuiManager.h"
+#include "gui/GuiSilent.h"
+#include "gui/TestUi.h"
+#include "installer/Gdiplus.h"
+#include "tests/gui/SampleSettings.h"
+
+namespace {
+
+using namespace VmGui::DialogIds;
+
+bool IsOurDialog(HWND window)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t name[32] = {};
+    GetClassNameW(window, name, 32);
+    return process == GetCurrentProcessId() && IsWindowVisible(window) && std::wstring(name) == L"#32770";
+}
+
+// The newest visible dialog of this process other than `old`.
+HWND WaitForDialog(HWND old)
+{
+    for (int i = 0; i < 500; ++i) {
+        struct Search {
+            HWND old;
+            HWND found;
+        } search{old, nullptr};
+        EnumWindows(
+            [](HWND window, LPARAM parameter) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(parameter);
+                if (window != s->old && IsOurDialog(window)) {
+                    s->found = window;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        if (search.found)
+            return search.found;
+        Sleep(20);
+    }
+    return nullptr;
+}
+
+std::wstring ItemText(HWND dialog, int id)
+{
+    wchar_t text[512] = {};
+    GetDlgItemTextW(dialog, id, text, 512);
+    return text;
+}
+
+void WaitForText(HWND dialog, int id, const std::wstring& expected)
+{
+    for (int i = 0; i < 250 && ItemText(dialog, id) != expected; ++i)
+        Sleep(20);
+}
+
+// Lets the screenshot script take its picture once the dialog it replaces is gone and its own
+// painting is done.
+void Shot(const char* name, HWND dialog, HWND previous)
+{
+    for (int i = 0; i < 250 && previous && IsWindow(previous); ++i)
+        Sleep(20);
+    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    Sleep(200);
+    RECT rect{};
+    GetWindowRect(dialog, &rect);
+    std::printf("SHOT %s %ld %ld %ld %ld\n", name, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+    std::fflush(stdout);
+    char line[64];
+    if (!std::fgets(line, sizeof(line), stdin))
+        std::exit(3);
+}
+
+// A question waits on the worker; the listener gets its answer from here after the picture.
+template <typename Ask>
+HWND ShotOfQuestion(GuiManager& gui, const char* name, HWND previous, Ask ask)
+{
+    std::thread worker([&] { ask(); });
+    HWND dialog = WaitForDialog(previous);
+    Shot(name, dialog, previous);
+    PostMessageW(FindWindowW(GuiManager::kListenerClass, nullptr), GuiManager::WM_APP_DIALOG_RESULT, 1, 0);
+    worker.join();
+    (void)gui;
+    return dialog;
+}
+
+HWND ShotOfProgress(GuiManager& gui, const char* name, HWND previous, uint32_t flags, uint32_t stage, uint32_t percent,
+                    const wchar_t* expectedPercent)
+{
+    gui.ShowProgressDialog(flags);
+    HWND dialog = WaitForDialog(previous);
+    gui.UpdateProgress(stage, percent);
+    WaitForText(dialog, Percentage, expectedPercent);
+    Shot(name, dialog, previous);
+    return dialog;
+}
+
+int Shots(VmTest::SampleSettings& settings, HANDLE stopEvent)
+{
+    GuiManager gui(GetModuleHandleW(nullptr), stopEvent, settings);
+    if (!gui.Start())
+        return 2;
+    HWND last = nullptr;
+    last = ShotOfQuestion(gui, "language", last, [&] { gui.ShowLanguageDialog(); });
+    last = ShotOfProgress(gui, "progress-normal", last, 0, 0, 50, L"25%");
+    last = ShotOfProgress(gui, "progress-slow", last, VmGui::ProgressFlagSlow, 2, 50, L"50%");
+    last = ShotOfProgress(gui, "progress-scan", last, VmGui::ProgressFlagScan | VmGui::ProgressFlagSlow, 0, 40, L"12%");
+    last = ShotOfProgress(gui, "progress-marquee", last, 0, 4, 0, L"");
+    std::wstring diskSpace = settings.GetText(L"ErrorDiskspace");
+    diskSpace = VmGui::ReplaceAll(diskSpace, L"%INSTALL_DRIVE%", L"C:");
+    diskSpace = VmGui::ReplaceAll(diskSpace, L"%DISK_AVAILABLE%", L"454");
+    diskSpace = VmGui::ReplaceAll(diskSpace, L"%DISK_REQUIRED%", L"650");
+    last = ShotOfQuestion(gui, "message-0-close", last, [&] { gui.ShowErrorDialog(diskSpace); });
+    last = ShotOfQuestion(gui, "message-1-moreinfo", last,
+                          [&] { gui.ShowErrorInfoDialog(settings.GetText(L"ErrorBrokenInstall"), nullptr); });
+    last = ShotOfQuestion(gui, "message-2-retry", last,
+                          [&] { gui.ShowRetryDialog(settings.GetText(L"ErrorDownloadCertificate")); });
+    last = ShotOfQuestion(gui, "message-3-reboot", last,
+                          [&] { gui.ShowRebootDialog(settings.GetText(L"RebootRequired")); });
+    last = ShotOfQuestion(gui, "message-4-confirm", last, [&] { gui.ShowConfirmDialog(settings.GetText(L"SelfUpgrade")); });
+    last = ShotOfQuestion(gui, "existing-manual", last,
+                          [&] { gui.ShowManualRemovalDialog(settings.GetSetting(L"ProductName"), nullptr); });
+    last = ShotOfQuestion(gui, "existing-auto", last,
+                          [&] { gui.ShowAutoRemovalDialog(settings.GetSetting(L"ProductName")); });
+    gui.HideDialog();
+    gui.Stop();
+    std::printf("DONE\n");
+    std::fflush(stdout);
+    return 0;
+}
+
+int Walk(VmTest::SampleSettings& settings, HANDLE stopEvent)
+{
+    GuiManager gui(GetModuleHandleW(nullptr), stopEvent, settings);
+    if (!gui.Start())
+        return 2;
+    const bool completed = VmGui::ShowTestUiWalk(gui, settings, gui, stopEvent);
+    gui.Stop();
+    return completed ? 0 : 1;
+}
+
+// The answers of an unattended run, and its error texts on the console.
+int Silent(VmTest::SampleSettings& settings)
+{
+    GuiSilent gui(settings);
+    int failures = 0;
+    auto expect = [&](int32_t answer, int32_t expected) { failures += answer == expected ? 0 : 1; };
+    expect(gui.Start() ? 1 : 0, 1);
+    expect(gui.ShowLanguageDialog(), 1);
+    gui.ShowProgressDialog(5);
+    gui.UpdateProgress(0, 50);
+    expect(gui.ShowErrorDialog(L"silent error text"), 2);
+    expect(gui.ShowErrorInfoDialog(L"silent error info text", &VmGui::TestUiCallback), 2);
+    expect(gui.ShowRetryDialog(L"silent retry text"), 2);
+    expect(gui.ShowRebootDialog(L"silent reboot text"), 2);
+    expect(gui.ShowConfirmDialog(L"silent confirm text"), 1);
+    expect(gui.ShowManualRemovalDialog(L"Tolvi 1.0", &VmGui::TestUiCallback), 2);
+    expect(gui.ShowAutoRemovalDialog(L"silent auto text"), 1);
+    expect(gui.IsSkipRequested() ? 1 : 0, 1);
+    expect(gui.IsSilent() ? 1 : 0, 1);
+    gui.WaitForHideSignal();
+    gui.HideDialog();
+    gui.Stop();
+    // Not one window of this process may exist.
+    bool anyWindow = false;
+    EnumWindows(
+        [](HWND window, LPARAM parameter) -> BOOL {
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            if (process == GetCurrentProcessId())
+                *reinterpret_cast<bool*>(parameter) = true;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&anyWindow));
+    return failures + (anyWindow ? 100 : 0);
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    SetProcessDPIAware();
+    const std::wstring mode = argc > 1 ? argv[1] : L"walk";
+    VmTest::SampleSettings settings(argc > 2 ? argv[2] : L"en");
+    if (mode == L"silent")
+        return Silent(settings);
+    GdiplusSession gdiplus;
+    VmCommon::UniqueHandle stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (mode == L"shots")
+        return Shots(settings, stopEvent.get());
+    return Walk(settings, stopEvent.get());
+}

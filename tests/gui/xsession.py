@@ -1,0 +1,93 @@
+"""A private X display (Xvfb) and a Wine prefix of its own for tests that show windows.
+
+The prefix is not the shared test prefix: its screen resolution (LogPixels) is changed here, and
+its desktop process belongs to this display.
+"""
+import os
+import subprocess
+import time
+
+
+def free_display():
+    for number in range(90, 200):
+        if not os.path.exists(f"/tmp/.X{number}-lock") and not os.path.exists(f"/tmp/.X11-unix/X{number}"):
+            return number
+    raise RuntimeError("no free X display number")
+
+
+class XSession:
+    def __init__(self, wine_run, prefix, dpi=96):
+        self.wine_run = wine_run
+        self.prefix = prefix
+        self.dpi = dpi
+        self.xvfb = None
+        self.display = None
+
+    def __enter__(self):
+        number = free_display()
+        self.display = f":{number}"
+        self.xvfb = subprocess.Popen(["Xvfb", self.display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(100):
+            if os.path.exists(f"/tmp/.X11-unix/X{number}"):
+                break
+            if self.xvfb.poll() is not None:
+                raise RuntimeError("Xvfb did not start")
+            time.sleep(0.05)
+        self.env = dict(os.environ, DISPLAY=self.display)
+        self.env.pop("WAYLAND_DISPLAY", None)
+        # A new prefix is made on first use; stop any server left from an earlier run so that
+        # the desktop process is started on this display.
+        self.run_wine(["cmd", "/c", "exit", "0"], check=False)
+        self.stop_wine()
+        # Like a Windows with East Asian fonts: the dialog face falls back to a font that has
+        # Latin, Cyrillic and CJK glyphs (Segoe UI itself is not there).
+        self.run_wine(["reg", "add", r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes",
+                       "/v", "Segoe UI", "/t", "REG_SZ", "/d", "Noto Sans CJK JP", "/f"], check=True)
+        self.set_dpi(self.dpi)
+        return self
+
+    def set_dpi(self, dpi):
+        self.dpi = dpi
+        for key in (r"HKCU\Control Panel\Desktop",
+                    r"HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts"):
+            self.run_wine(["reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"],
+                          check=True)
+        # The server keeps the old value for running processes; start afresh.
+        self.stop_wine()
+
+    def command(self, args):
+        return [self.wine_run, self.prefix] + list(args)
+
+    def run_wine(self, args, check=False, timeout=120, **kwargs):
+        return subprocess.run(self.command(args), env=self.env, check=check, timeout=timeout,
+                              stdout=kwargs.pop("stdout", subprocess.DEVNULL),
+                              stderr=kwargs.pop("stderr", subprocess.DEVNULL), **kwargs)
+
+    def popen_wine(self, args, **kwargs):
+        return subprocess.Popen(self.command(args), env=self.env, **kwargs)
+
+    def stop_wine(self):
+        subprocess.run([self.wine_run, self.prefix, "--stop"], env=self.env, check=False)
+        # wineserver -k returns before the server has gone; wait for it.
+        subprocess.run(["wineserver", "-w"], env=dict(self.env, WINEPREFIX=self.prefix), check=False,
+                       timeout=60)
+
+    def screenshot(self, path, crop=None):
+        args = ["import", "-display", self.display, "-window", "root"]
+        if crop:
+            x, y, w, h = crop
+            args += ["-crop", f"{w}x{h}+{x}+{y}", "+repage"]
+        subprocess.run(args + [path], check=True, timeout=60)
+
+    def __exit__(self, *exc):
+        try:
+            self.stop_wine()
+        finally:
+            if self.xvfb:
+                self.xvfb.terminate()
+                try:
+                    self.xvfb.wait(10)
+                except subprocess.TimeoutExpired:
+                    self.xvfb.kill()
+        return False
