@@ -1,79 +1,62 @@
 #include "download/engine/WinHttpApi.h"
 
-#include "common/DelayLoad.h"
-
 #include <string>
 
 namespace OrlDownload {
 namespace {
 
 template <typename Fn>
-bool Find(HMODULE module, const char* name, Fn& fn)
+bool Find(VmCommon::DelayLoadedLibrary& library, const char* name, Fn& fn, DWORD& failure)
 {
-    fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(library.Resolve(name, &failure)));
     return fn != nullptr;
 }
 
 struct BoundWinHttp {
     WinHttpApi api;
-    bool ok = false;
-    DWORD error = 0;
+    DWORD failure = 0;
 };
 
 BoundWinHttp Bind()
 {
     BoundWinHttp bound;
-    // Deliberately never freed: see WinHttp().
-    HMODULE module = VmCommon::LoadSystemLibrary(L"winhttp.dll");
-    if (!module) {
-        bound.error = GetLastError() ? GetLastError() : ERROR_MOD_NOT_FOUND;
-        return bound;
-    }
-    bound.ok = BindWinHttp(module, bound.api);
-    if (!bound.ok) {
-        bound.error = ERROR_PROC_NOT_FOUND;
-        FreeLibrary(module);
-        return bound;
-    }
-    VmCommon::Traits::g_winHttpCloseHandle = reinterpret_cast<VmCommon::Traits::WinHttpCloseFn>(
-        bound.api.CloseHandle);
+    bound.failure = BindWinHttp(VmCommon::WinHttpLibrary(), bound.api);
+    if (bound.failure == 0)
+        VmCommon::Traits::g_winHttpCloseHandle =
+            reinterpret_cast<VmCommon::Traits::WinHttpCloseFn>(bound.api.CloseHandle);
     return bound;
 }
 
 } // namespace
 
-bool BindWinHttp(HMODULE module, WinHttpApi& api)
+DWORD BindWinHttp(VmCommon::DelayLoadedLibrary& library, WinHttpApi& api)
 {
     WinHttpApi found;
-    const bool ok = module && Find(module, "WinHttpOpen", found.Open) &&
-                    Find(module, "WinHttpCloseHandle", found.CloseHandle) &&
-                    Find(module, "WinHttpConnect", found.Connect) &&
-                    Find(module, "WinHttpOpenRequest", found.OpenRequest) &&
-                    Find(module, "WinHttpAddRequestHeaders", found.AddRequestHeaders) &&
-                    Find(module, "WinHttpSendRequest", found.SendRequest) &&
-                    Find(module, "WinHttpReceiveResponse", found.ReceiveResponse) &&
-                    Find(module, "WinHttpQueryHeaders", found.QueryHeaders) &&
-                    Find(module, "WinHttpReadData", found.ReadData) &&
-                    Find(module, "WinHttpSetStatusCallback", found.SetStatusCallback) &&
-                    Find(module, "WinHttpSetOption", found.SetOption) &&
-                    Find(module, "WinHttpQueryOption", found.QueryOption) &&
-                    Find(module, "WinHttpCrackUrl", found.CrackUrl) &&
-                    Find(module, "WinHttpGetProxyForUrl", found.GetProxyForUrl);
-    if (!ok) {
-        api = WinHttpApi{};
-        SetLastError(ERROR_PROC_NOT_FOUND);
-        return false;
-    }
-    api = found;
-    return true;
+    DWORD failure = 0;
+    const bool ok = Find(library, "WinHttpOpen", found.Open, failure) &&
+                    Find(library, "WinHttpCloseHandle", found.CloseHandle, failure) &&
+                    Find(library, "WinHttpConnect", found.Connect, failure) &&
+                    Find(library, "WinHttpOpenRequest", found.OpenRequest, failure) &&
+                    Find(library, "WinHttpAddRequestHeaders", found.AddRequestHeaders, failure) &&
+                    Find(library, "WinHttpSendRequest", found.SendRequest, failure) &&
+                    Find(library, "WinHttpReceiveResponse", found.ReceiveResponse, failure) &&
+                    Find(library, "WinHttpQueryHeaders", found.QueryHeaders, failure) &&
+                    Find(library, "WinHttpReadData", found.ReadData, failure) &&
+                    Find(library, "WinHttpSetStatusCallback", found.SetStatusCallback, failure) &&
+                    Find(library, "WinHttpSetOption", found.SetOption, failure) &&
+                    Find(library, "WinHttpQueryOption", found.QueryOption, failure) &&
+                    Find(library, "WinHttpCrackUrl", found.CrackUrl, failure) &&
+                    Find(library, "WinHttpGetProxyForUrl", found.GetProxyForUrl, failure);
+    api = ok ? found : WinHttpApi{};
+    return ok ? 0 : failure;
 }
 
 const WinHttpApi* WinHttp()
 {
     // Thread-safe one-time binding; a failed binding is not retried.
     static const BoundWinHttp bound = Bind();
-    if (!bound.ok) {
-        SetLastError(bound.error);
+    if (bound.failure != 0) {
+        SetLastError(bound.failure);
         return nullptr;
     }
     return &bound.api;
@@ -91,8 +74,9 @@ bool LoadCrypt32(VmCommon::UniqueModule& module, CertFreeCertificateContextFn& c
     VmCommon::UniqueModule loaded(LoadLibraryW(path.c_str()));
     if (!loaded)
         return false;
-    CertFreeCertificateContextFn found = nullptr;
-    if (!Find(loaded.get(), "CertFreeCertificateContext", found))
+    auto found = reinterpret_cast<CertFreeCertificateContextFn>(
+        reinterpret_cast<void*>(GetProcAddress(loaded.get(), "CertFreeCertificateContext")));
+    if (!found)
         return false;
     module = std::move(loaded);
     certFree = found;

@@ -7,6 +7,7 @@
 #include <wincrypt.h>
 #include <winhttp.h>
 
+#include "common/DelayLoad.h"
 #include "common/Handles.h"
 
 namespace OrlDownload {
@@ -28,14 +29,15 @@ struct WinHttpApi {
     decltype(&::WinHttpGetProxyForUrl) GetProxyForUrl = nullptr;
 };
 
-// Bound once, on first use, from the system directory's winhttp.dll, which then stays loaded
+// Bound once, on first use, through the delay-load resolver's WinHTTP library, which stays loaded
 // until the process ends (WinHTTP's own worker threads run its code until then). Null, with the
-// thread's last error set, when the library or an entry point is missing.
+// thread's last error set to the resolver's failure code, when the library or an entry point is
+// missing.
 const WinHttpApi* WinHttp();
 
-// Fills api from a loaded module; false (last error ERROR_PROC_NOT_FOUND) when an entry point
-// is missing, and then api is left empty.
-bool BindWinHttp(HMODULE module, WinHttpApi& api);
+// Fills api from library; 0, or the resolver's failure code when the library or an entry point
+// cannot be had (api is then left empty).
+DWORD BindWinHttp(VmCommon::DelayLoadedLibrary& library, WinHttpApi& api);
 
 using CertFreeCertificateContextFn = decltype(&::CertFreeCertificateContext);
 

@@ -194,12 +194,13 @@ TEST_F(DownloadFile, LastWriteTimeOfTheOpenFile)
     EXPECT_EQ(stamp.dwLowDateTime, time.dwLowDateTime);
 }
 
-TEST(DownloadWinHttpBinding, MissingEntryPointsFailWithoutACrash)
+TEST(DownloadWinHttpBinding, MissingLibraryOrEntryPointsFailWithoutACrash)
 {
     OrlDownload::WinHttpApi api;
-    EXPECT_FALSE(OrlDownload::BindWinHttp(nullptr, api));
-    EXPECT_FALSE(OrlDownload::BindWinHttp(GetModuleHandleW(L"kernel32.dll"), api));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_PROC_NOT_FOUND), GetLastError());
+    VmCommon::DelayLoadedLibrary missing(L"VmNoSuchLibrary.dll");
+    EXPECT_EQ(VmCommon::kDelayLoadModuleNotFound, OrlDownload::BindWinHttp(missing, api));
+    VmCommon::DelayLoadedLibrary wrong(L"kernel32.dll");
+    EXPECT_EQ(VmCommon::kDelayLoadProcNotFound, OrlDownload::BindWinHttp(wrong, api));
     EXPECT_EQ(nullptr, api.Open);
 
     const OrlDownload::WinHttpApi* real = OrlDownload::WinHttp();
