@@ -10,7 +10,9 @@
 #include "installer/CommandLine.h"
 #include "installer/Gdiplus.h"
 #include "installer/InstallResult.h"
+#include "installer/Installer.h"
 #include "installer/VmOptionParser.h"
+#include "settings/LanguageSelect.h"
 #include "settings/SettingProvider.h"
 #include "vm_version.h"
 
@@ -106,14 +108,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         } else {
             gui = std::make_unique<GuiManager>(instance, stopEvent.get(), guiSettings);
         }
-        gui->Start();
-        // The installation sequence has not been built into this program yet: say so rather
-        // than report an installation that did not happen.
-        VM_ORL_LOG(VmOrlLogging::LevelError, L"%s: No installation sequence in this build; nothing was installed",
-                   kFunction);
-        gui->Stop();
-        stopEvent.reset();
-        gui.reset();
+        {
+            LanguageSelect languageSelect;
+            Installer installer(*gui, languageSelect, stopEvent.get());
+            gui->Start();
+            exitCode = installer.MainLogic();
+            gui->Stop();
+            installer.CleanUp(exitCode);
+            // Reverse order of creation; GDI+ goes last, after everything that draws.
+            stopEvent.reset();
+            gui.reset();
+        }
     }
 
     VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: Exiting with code: %d (%s)", kFunction, exitCode,
