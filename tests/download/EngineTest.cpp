@@ -59,6 +59,27 @@ protected:
     static std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
     std::wstring Dest(const std::wstring& name) const { return dir_.Path() + L"\\" + name; }
 
+    // A file of 300000 bytes, the first 100000 of them already on disk with their metafile,
+    // fetched through the fault back end under key with options; it must end complete.
+    struct Resumed {
+        std::wstring url;
+        std::wstring path;
+        JobRun run;
+        std::vector<std::string> requests;
+    };
+    Resumed ResumeThroughFault(const std::wstring& key, const std::wstring& options)
+    {
+        const Bytes content = RandomBytes(300000, 7);
+        ServeFile(name_, content);
+        Resumed r{FaultUrl(key, options, name_), Dest(name_), {}, {}};
+        WritePartial(r.path, content, 100000);
+        r.run = RunJob(r.url, r.path);
+        EXPECT_EQ(0u, r.run.result) << Narrow(log_.Dump());
+        EXPECT_EQ(Sha256(content), Sha256(ReadBytes(r.path)));
+        r.requests = FaultRequests(key);
+        return r;
+    }
+
     static CaptureLog& log_;
     std::wstring name_;
     TempDir dir_;
@@ -186,58 +207,33 @@ TEST_F(DownloadEngine, PartialFileResumesWithConditionalRange)
 
 TEST_F(DownloadEngine, FullAnswerToARangedGetReplacesTheFile)
 {
-    const Bytes content = RandomBytes(300000, 7);
-    ServeFile(name_, content);
-    const std::wstring url = FaultUrl(L"norange", L"norange", name_);
-    const std::wstring path = Dest(name_);
-    WritePartial(path, content, 100000);
-
-    ASSERT_EQ(0u, RunJob(url, path).result) << Narrow(log_.Dump());
-    EXPECT_EQ(Sha256(content), Sha256(ReadBytes(path)));
-    const auto requests = FaultRequests(L"norange");
-    ASSERT_EQ(2u, requests.size());
-    EXPECT_EQ(0u, requests[0].find("HEAD 200 "));
-    EXPECT_EQ(0u, requests[1].find("GET 200 range=bytes=100000- ius="));
-    EXPECT_TRUE(SummaryIs(url, L" I: (FILE) Success", LR"(.*\(300000 bytes -> \d+kB/s\))"));
+    const Resumed r = ResumeThroughFault(L"norange", L"norange");
+    ASSERT_EQ(2u, r.requests.size());
+    EXPECT_EQ(0u, r.requests[0].find("HEAD 200 "));
+    EXPECT_EQ(0u, r.requests[1].find("GET 200 range=bytes=100000- ius="));
+    EXPECT_TRUE(SummaryIs(r.url, L" I: (FILE) Success", LR"(.*\(300000 bytes -> \d+kB/s\))"));
 }
 
 TEST_F(DownloadEngine, PreconditionFailedStartsOverAfterOneRetry)
 {
-    const Bytes content = RandomBytes(300000, 8);
-    ServeFile(name_, content);
-    const std::wstring url = FaultUrl(L"p412", L"seq=ok.412", name_);
-    const std::wstring path = Dest(name_);
-    WritePartial(path, content, 100000);
-
-    ASSERT_EQ(0u, RunJob(url, path).result) << Narrow(log_.Dump());
-    EXPECT_EQ(Sha256(content), Sha256(ReadBytes(path)));
-    const auto requests = FaultRequests(L"p412");
-    ASSERT_EQ(3u, requests.size());
-    EXPECT_EQ(0u, requests[0].find("HEAD 200 "));
-    EXPECT_EQ(0u, requests[1].find("GET 412 range=bytes=100000- ius="));
-    EXPECT_EQ("GET 200 range= ius=", requests[2]);
+    const Resumed r = ResumeThroughFault(L"p412", L"seq=ok.412");
+    ASSERT_EQ(3u, r.requests.size());
+    EXPECT_EQ(0u, r.requests[0].find("HEAD 200 "));
+    EXPECT_EQ(0u, r.requests[1].find("GET 412 range=bytes=100000- ius="));
+    EXPECT_EQ("GET 200 range= ius=", r.requests[2]);
     EXPECT_EQ(1u, log_.Count(L"SHOULD retry (count=0, err=HttpRetryableError, win32err=0)"));
-    EXPECT_TRUE(SummaryIs(url, L" I: (FILE) Success '" + url + L"' -> '" + path + L"':(1 retries) [HTTP 200]", L".*"));
+    EXPECT_TRUE(SummaryIs(r.url, L" I: (FILE) Success '" + r.url + L"' -> '" + r.path + L"':(1 retries) [HTTP 200]", L".*"));
 }
 
 TEST_F(DownloadEngine, WithoutLastModifiedAPartialFileIsFetchedFromZero)
 {
-    const Bytes content = RandomBytes(300000, 9);
-    ServeFile(name_, content);
-    const std::wstring url = FaultUrl(L"nolm", L"nolm", name_);
-    const std::wstring path = Dest(name_);
-    WritePartial(path, content, 100000);
-
-    const JobRun run = RunJob(url, path);
-    ASSERT_EQ(0u, run.result) << Narrow(log_.Dump());
-    EXPECT_EQ(Sha256(content), Sha256(ReadBytes(path)));
-    const auto requests = FaultRequests(L"nolm");
-    ASSERT_EQ(2u, requests.size());
-    EXPECT_EQ(0u, requests[0].find("HEAD 200 "));
-    EXPECT_EQ("GET 200 range= ius=", requests[1]);
+    const Resumed r = ResumeThroughFault(L"nolm", L"nolm");
+    ASSERT_EQ(2u, r.requests.size());
+    EXPECT_EQ(0u, r.requests[0].find("HEAD 200 "));
+    EXPECT_EQ("GET 200 range= ius=", r.requests[1]);
     EXPECT_EQ(0u, log_.Count(L"> Last-modified"));
     EXPECT_EQ(1u, log_.Count(L"OrlDownload::Downloader::CreateFileRequest: Prepare GET request (full)"));
-    EXPECT_EQ(0, run.lastModified);
+    EXPECT_EQ(0, r.run.lastModified);
 }
 
 TEST_F(DownloadEngine, DroppedConnectionsResumeFromTheBytesOnDisk)

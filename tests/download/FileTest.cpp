@@ -54,32 +54,30 @@ VmTest::CaptureLog& DownloadFile::log_ = VmTest::CaptureLog::Install();
 
 TEST_F(DownloadFile, SizesComeFromTheFileAndItsMetafile)
 {
-    const std::wstring partial = PathOf(L"partial.bin");
-    WriteBytes(partial, std::vector<unsigned char>(1000, 1));
-    WriteMetafile(partial, 4000);
-    File file(partial.c_str(), nullptr);
-    ASSERT_EQ(0u, file.EnsureOpen());
-    EXPECT_EQ(1000u, file.CurrentSize());
-    EXPECT_EQ(4000u, file.ExpectedSize());
-    EXPECT_FALSE(file.IsComplete());
-
-    // Without a metafile a file counts as complete at its own size.
-    const std::wstring whole = PathOf(L"whole.bin");
-    WriteBytes(whole, std::vector<unsigned char>(700, 2));
-    File complete(whole.c_str(), nullptr);
-    ASSERT_EQ(0u, complete.EnsureOpen());
-    EXPECT_EQ(700u, complete.CurrentSize());
-    EXPECT_EQ(700u, complete.ExpectedSize());
-    EXPECT_TRUE(complete.IsComplete());
-
-    // A metafile of an answer without length keeps the size unknown.
-    const std::wstring unknown = PathOf(L"unknown.bin");
-    WriteBytes(unknown, std::vector<unsigned char>(300, 3));
-    WriteMetafile(unknown, kUnknownSize);
-    File open(unknown.c_str(), nullptr);
-    ASSERT_EQ(0u, open.EnsureOpen());
-    EXPECT_EQ(300u, open.CurrentSize());
-    EXPECT_EQ(kUnknownSize, open.ExpectedSize());
+    const struct {
+        const wchar_t* name;
+        size_t onDisk;
+        int64_t metafile; // -1: none
+        uint32_t expected;
+        bool complete;
+    } cases[] = {
+        {L"partial.bin", 1000, 4000, 4000, false},
+        // Without a metafile a file counts as complete at its own size.
+        {L"whole.bin", 700, -1, 700, true},
+        // The metafile of an answer without length keeps the size unknown.
+        {L"unknown.bin", 300, kUnknownSize, kUnknownSize, true},
+    };
+    for (const auto& c : cases) {
+        const std::wstring path = PathOf(c.name);
+        WriteBytes(path, std::vector<unsigned char>(c.onDisk, 1));
+        if (c.metafile >= 0)
+            WriteMetafile(path, static_cast<uint32_t>(c.metafile));
+        File file(path.c_str(), nullptr);
+        ASSERT_EQ(0u, file.EnsureOpen());
+        EXPECT_EQ(c.onDisk, file.CurrentSize()) << c.name;
+        EXPECT_EQ(c.expected, file.ExpectedSize()) << c.name;
+        EXPECT_EQ(c.complete, file.IsComplete()) << c.name;
+    }
 }
 
 TEST_F(DownloadFile, FileLargerThanItsMetafileStartsAgain)
