@@ -11,6 +11,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
   wine wine64 xvfb xdotool x11-utils imagemagick
   nginx openssl osslsigncode wixl
+  curl
   googletest libgtest-dev libgmock-dev libtinyxml2-dev
   dpkg-dev python3 bsdextrautils util-linux
   fonts-dejavu-core fonts-noto-cjk
