@@ -190,6 +190,8 @@ bool DialogProgress::OnInitDialog()
     for (HWND button : {Item(Skip), Item(Button2)})
         SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(ButtonFont()), FALSE);
     GiveFocus(hwnd_, Item(Button2));
+    // The stage label's template height is less than a line of the 12-point font.
+    FitLineHeight(StageLabel);
     SendMessageW(Item(ProgressBar), PBM_SETRANGE32, 0, 100);
     void* taskbar = nullptr;
     if (SUCCEEDED(CoCreateInstance(kClsidTaskbarList, nullptr, CLSCTX_INPROC_SERVER, kIidTaskbarList3, &taskbar)) &&

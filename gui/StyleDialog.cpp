@@ -222,7 +222,7 @@ void StyleDialog::OnPaint()
     GetClientRect(hwnd_, &client);
     FillRect(dc, &client, whiteBrush_.get());
     if (headerStyle_ >= 0) {
-        const POINT at{MulDiv(8, GetDeviceCaps(dc, LOGPIXELSX), 96), MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 96)};
+        const POINT at = HeaderIconPosition();
         headerImages_.Draw(headerStyle_, dc, at.x, at.y);
     }
     EndPaint(hwnd_, &paint);
@@ -383,6 +383,25 @@ void StyleDialog::ShiftVertically(int controlId, int dy)
     GetWindowRect(control, &rect);
     MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&rect), 2);
     SetWindowPos(control, nullptr, rect.left, rect.top + dy, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void StyleDialog::FitLineHeight(int controlId)
+{
+    HWND control = GetDlgItem(hwnd_, controlId);
+    HDC dc = control ? GetDC(control) : nullptr;
+    if (!dc)
+        return;
+    HGDIOBJ old = SelectObject(dc, normalFont_.get());
+    TEXTMETRICW metrics{};
+    const BOOL measured = GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    RECT rect{};
+    GetWindowRect(control, &rect);
+    const int needed = metrics.tmHeight + metrics.tmExternalLeading;
+    if (measured && rect.bottom - rect.top < needed)
+        SetWindowPos(control, nullptr, 0, 0, rect.right - rect.left, needed,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 INT_PTR StyleDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)

@@ -43,10 +43,10 @@ public:
     HFONT NormalFont() const { return normalFont_.get(); }
     HFONT ButtonFont() const { return buttonFont_.get(); }
 
-    // The caption's close square and the header icon position, in window and client pixels.
+    // The caption's close square (window pixels) and the header icon's place (client pixels,
+    // 8 at 96 DPI, scaled with the screen).
     RECT CloseSquare() const;
     POINT HeaderIconPosition() const;
-    int HeaderStyle() const { return headerStyle_; }
 
     // Where the last dialog was moved to, for the next one to open there.
     static bool RememberedPosition(POINT& position);
@@ -82,6 +82,8 @@ protected:
     // and moving it by dy pixels without resizing it.
     bool FitsOnOneLine(int controlId) const;
     void ShiftVertically(int controlId, int dy);
+    // Makes a one-line text control at least one line of the dialog font high.
+    void FitLineHeight(int controlId);
     HWND Item(int id) const { return GetDlgItem(hwnd_, id); }
     ResourceLink& Resources() { return resources_; }
 

@@ -1,8 +1,10 @@
 // Shows the real dialogs in a real GUI manager with sample texts.
 //   gui_walk walk [language]    the dialog walk of the "testui" command, to click through
-//   gui_walk shots [language]   every dialog state in turn; before each it writes
+//   gui_walk shots [language] [real]
+//                               every dialog state in turn; before each it writes
 //                               "SHOT <name> <x> <y> <width> <height>" to standard output and waits
-//                               for a line on standard input (a screenshot script drives it)
+//                               for a line on standard input (a screenshot script drives it);
+//                               "real" takes the texts from the program's embedded properties
 //   gui_walk silent             every question to the silent user interface; exit code 0 when
 //                               each answer is the expected one; error texts go to the console
 #include <windows.h>
@@ -17,6 +19,7 @@
 #include "gui/GuiSilent.h"
 #include "gui/TestUi.h"
 #include "installer/Gdiplus.h"
+#include "settings/SettingProvider.h"
 #include "tests/gui/SampleSettings.h"
 
 namespace {
@@ -111,7 +114,7 @@ HWND ShotOfProgress(GuiManager& gui, const char* name, HWND previous, uint32_t f
     return dialog;
 }
 
-int Shots(VmTest::SampleSettings& settings, HANDLE stopEvent)
+int Shots(GuiSettings& settings, HANDLE stopEvent)
 {
     GuiManager gui(GetModuleHandleW(nullptr), stopEvent, settings);
     if (!gui.Start())
@@ -202,6 +205,15 @@ int wmain(int argc, wchar_t** argv)
         return Silent(settings);
     GdiplusSession gdiplus;
     VmCommon::UniqueHandle stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (mode == L"shots" && argc > 3 && std::wstring(argv[3]) == L"real") {
+        SettingProvider provider;
+        if (!provider.ParseResources(GetModuleHandleW(nullptr), VmSettings::kLocalizedResourceId,
+                                     VmSettings::kCustomizationResourceId))
+            return 4;
+        provider.SelectLanguage(argv[2]);
+        GuiSettingsOf<SettingProvider> real(provider);
+        return Shots(real, stopEvent.get());
+    }
     if (mode == L"shots")
         return Shots(settings, stopEvent.get());
     return Walk(settings, stopEvent.get());

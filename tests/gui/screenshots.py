@@ -3,6 +3,8 @@
 
 Usage: screenshots.py WINE_RUN PREFIX WALK_EXE OUT_DIR [LANG ...]
 
+The texts are the program's own embedded properties.
+
 The walk program shows one state after another and announces each on its standard output; the
 picture of the dialog's rectangle goes to OUT_DIR/<dpi>/<lang>/<state>.png. Fails when a state
 is missing or the program does not end cleanly.
@@ -23,7 +25,7 @@ STATES = ["language", "progress-normal", "progress-slow", "progress-scan", "prog
 def run_language(session, walk, out_dir, language):
     target = os.path.join(out_dir, str(session.dpi), language)
     os.makedirs(target, exist_ok=True)
-    program = session.popen_wine([walk, "shots", language], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+    program = session.popen_wine([walk, "shots", language, "real"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                  stderr=subprocess.DEVNULL, text=True)
     seen = []
     try:
