@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs the installer (test build) under Wine in the demo's own prefix and shows what it did.
+# Runs the installer (test build) under Wine in the demo's own prefix and shows what it does:
+# its embedded settings, then a silent run as a standard user, with the exit code and its log.
 set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 prefix="$here/build/demo/wineprefix"
@@ -7,9 +8,16 @@ run() { "$here/scripts/wine-run.sh" "$prefix" "$@"; }
 
 exe="$here/build/win64/VmNetworkInstaller.exe"
 winexe="Z:${exe//\//\\}"
-echo "== Running $exe under Wine (prefix $prefix) as a standard user would start it"
+
+echo "== The demo operator's embedded settings (--show-settings)"
+# A pseudo-terminal: the program writes to the console it was started from.
+script -qec "stty cols 4000 2>/dev/null; $here/scripts/wine-run.sh $prefix $exe --show-settings --silent" /dev/null |
+  sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' | tr -d '\r'
+
+echo
+echo "== Running $exe --silent under Wine as a standard user would start it"
 # Wine gives every process an administrator token; a user starts the installer without one.
-run "$here/build/win64/tools/RunAsStandardUser.exe" "$winexe"
+run "$here/build/win64/tools/RunAsStandardUser.exe" "$winexe" --silent
 code=$?
 run --stop
 log=$(find "$prefix/drive_c/users" -path '*Velmora/Log/Tolvi/stub.log' 2>/dev/null | head -n 1)
