@@ -24,7 +24,7 @@ build: configure
 	@bash scripts/collect-tests.sh
 
 test: build
-	@bash scripts/wine-run.sh $(CURDIR)/build/win64/wineprefix cmd /c exit 0
+	@bash scripts/wine-run.sh $(CURDIR)/build/win64/wineprefix --start
 	@cd build && ctest -j $(JOBS) --timeout 900; rc=$$?; \
 	  bash ../scripts/wine-run.sh $(CURDIR)/build/win64/wineprefix --stop; exit $$rc
 

@@ -9,6 +9,7 @@ run() { "$here/scripts/wine-run.sh" "$prefix" "$@"; }
 exe="$here/build/win64/VmNetworkInstaller.exe"
 winexe="Z:${exe//\//\\}"
 
+run --start || exit 1
 echo "== The demo operator's embedded settings (--show-settings)"
 # A pseudo-terminal: the program writes to the console it was started from.
 script -qec "stty cols 4000 2>/dev/null; $here/scripts/wine-run.sh $prefix $exe --show-settings --silent" /dev/null |
