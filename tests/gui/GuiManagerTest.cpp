@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -531,18 +532,20 @@ TEST_F(GuiManagerTest, TestUiWalkReachesItsEnd)
 {
     std::atomic<bool> done{false};
     AsUser([&] {
-        HWND last = nullptr;
+        // Every dialog is answered once: an answered one can stay visible for a moment after
+        // its successor is up, and a second press on it must not answer the successor.
+        std::set<HWND> answered;
         while (!done) {
             HWND shown = nullptr;
             for (HWND dialog : OurDialogs())
-                if (dialog != last && !GetDlgItem(dialog, ProgressBar))
+                if (!answered.count(dialog) && !GetDlgItem(dialog, ProgressBar))
                     shown = dialog;
             if (!shown) {
                 Sleep(kPollMs);
                 continue;
             }
             Press(shown, IsWindowVisible(GetDlgItem(shown, Button1)) ? Button1 : Button2);
-            last = shown;
+            answered.insert(shown);
         }
     });
     const bool completed = VmGui::ShowTestUiWalk(*gui_, settings_, *gui_, stop_.get());
