@@ -51,6 +51,19 @@ DialogFlow::DialogFlow(HWND listener, HINSTANCE instance, int templateId, Resour
 
 void DialogFlow::EndWithAnswer(int32_t answer) { PostAnswer(answer); }
 
+int DialogFlow::AnswerButtonsAndLink(int id, int code, int linkId, StaticLink& link, int32_t linkAnswer)
+{
+    if (id == Button1 || id == Button2) {
+        PostAnswer(id == Button1 ? 1 : 2);
+        return 0;
+    }
+    if (id != linkId)
+        return 1;
+    if (code == STN_CLICKED && link.IsLinkActivation())
+        PostAnswer(linkAnswer);
+    return 0;
+}
+
 void DialogFlow::PostAnswer(int32_t answer)
 {
     PostMessageW(listener_, WM_APP_DIALOG_RESULT, static_cast<WPARAM>(answer), 0);
@@ -365,21 +378,7 @@ void DialogError::SetMessage(int kind, const std::wstring& text)
 
 int DialogError::OnCommand(int id, int code)
 {
-    switch (id) {
-    case Button1:
-        PostAnswer(1);
-        return 0;
-    case Button2:
-        PostAnswer(2);
-        return 0;
-    case MoreInfoLink:
-        // Only a click (or Space) on the link text itself counts.
-        if (code == STN_CLICKED && link_.IsLinkActivation())
-            PostAnswer(126);
-        return 0;
-    default:
-        return 1;
-    }
+    return AnswerButtonsAndLink(id, code, MoreInfoLink, link_, 126);
 }
 
 int DialogError::OnDrawItem(int, const DRAWITEMSTRUCT& item)
@@ -436,20 +435,7 @@ void DialogExistingInstallation::SetMessage(bool manualRemoval, const std::wstri
 
 int DialogExistingInstallation::OnCommand(int id, int code)
 {
-    switch (id) {
-    case Button1:
-        PostAnswer(1);
-        return 0;
-    case Button2:
-        PostAnswer(2);
-        return 0;
-    case UninstallLink:
-        if (code == STN_CLICKED && link_.IsLinkActivation())
-            PostAnswer(125);
-        return 0;
-    default:
-        return 1;
-    }
+    return AnswerButtonsAndLink(id, code, UninstallLink, link_, 125);
 }
 
 int DialogExistingInstallation::OnDrawItem(int, const DRAWITEMSTRUCT& item)

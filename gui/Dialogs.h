@@ -53,6 +53,9 @@ protected:
     void UpdateTitle();
     // Moves a text control 9 pixels down when its text fits on one line.
     void CentreIfOneLine(int controlId);
+    // The two buttons answer 1 and 2; only a click (or Space) on the link text itself answers
+    // linkAnswer. Returns 0 when the command was one of these, 1 otherwise.
+    int AnswerButtonsAndLink(int id, int code, int linkId, StaticLink& link, int32_t linkAnswer);
 
     HWND listener_;
     GuiSettings& settings_;
