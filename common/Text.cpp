@@ -1,0 +1,34 @@
+#include "common/Text.h"
+
+namespace VmCommon {
+
+std::wstring FoldAscii(std::wstring_view text)
+{
+    std::wstring folded(text);
+    for (wchar_t& c : folded)
+        c = FoldAscii(c);
+    return folded;
+}
+
+bool EqualsAsciiNoCase(std::wstring_view a, std::wstring_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (FoldAscii(a[i]) != FoldAscii(b[i]))
+            return false;
+    }
+    return true;
+}
+
+std::wstring ReplaceAll(std::wstring text, std::wstring_view placeholder, std::wstring_view value)
+{
+    if (placeholder.empty())
+        return text;
+    for (size_t at = text.find(placeholder); at != std::wstring::npos;
+         at = text.find(placeholder, at + value.size()))
+        text.replace(at, placeholder.size(), value);
+    return text;
+}
+
+} // namespace VmCommon
