@@ -2,7 +2,7 @@
 // under Wine: what reaches the disk, which requests the servers saw, the job results and the
 // summary lines.
 #include "download/engine/OrlDownload.h"
-#include "tests/download/CaptureLog.h"
+#include "tests/support/CaptureLog.h"
 #include "tests/download/EngineTestSupport.h"
 #include "tests/support/TestSupport.h"
 

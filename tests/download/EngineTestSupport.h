@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "download/engine/OrlDownload.h"
-#include "tests/download/CaptureLog.h"
+#include "tests/support/CaptureLog.h"
 
 #include <atomic>
 #include <cstdint>

@@ -3,7 +3,7 @@
 #include "download/engine/File.h"
 #include "download/engine/Win32Error.h"
 #include "download/engine/WinHttpApi.h"
-#include "tests/download/CaptureLog.h"
+#include "tests/support/CaptureLog.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

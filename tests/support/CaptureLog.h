@@ -1,5 +1,5 @@
-// A process logger for tests that keeps every line in memory, so that tests can assert what the
-// engine logged, at which level.
+// A process logger for tests: keeps every line in memory with its level, so that a test can ask
+// what was logged. Thread-safe, since engines log from worker threads.
 #pragma once
 
 #include <windows.h>
@@ -7,6 +7,7 @@
 #include "common/logging/VmOrlLogging.h"
 
 #include <cstdarg>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -20,7 +21,8 @@ public:
         std::wstring text;
     };
 
-    // Installs a new instance as the process logger; the logging library owns it from then on.
+    // Installs a new instance as the process logger (replacing and deleting the previous one);
+    // the logging library owns it from then on.
     static CaptureLog& Install()
     {
         auto* log = new CaptureLog();
@@ -42,9 +44,9 @@ public:
     void LogV(int32_t level, const wchar_t* format, va_list args) override
     {
         wchar_t text[4096];
-        _vsnwprintf(text, ARRAYSIZE(text) - 1, format, args);
+        const int written = _vsnwprintf(text, ARRAYSIZE(text) - 1, format, args);
         text[ARRAYSIZE(text) - 1] = L'\0';
-        Add(level, text);
+        Add(level, written < 0 ? std::wstring(L"<too long>") : std::wstring(text));
     }
     void LogV(int32_t level, const char* format, va_list args) override
     {
@@ -67,15 +69,34 @@ public:
         LeaveCriticalSection(&lock_);
         return copy;
     }
-    // Lines containing text (at the given level, when one is given).
-    size_t Count(const std::wstring& text, int32_t level = 0)
+    // The texts of the lines at a level (0: every level), in order.
+    std::vector<std::wstring> Texts(int32_t level = 0)
+    {
+        std::vector<std::wstring> texts;
+        for (const Line& line : Lines())
+            if (level == 0 || line.level == level)
+                texts.push_back(line.text);
+        return texts;
+    }
+    // Lines containing part (at the given level, when one is given).
+    size_t Count(const std::wstring& part, int32_t level = 0)
     {
         size_t count = 0;
-        for (const Line& line : Lines())
-            if (line.text.find(text) != std::wstring::npos && (level == 0 || line.level == level))
+        for (const std::wstring& text : Texts(level))
+            if (text.find(part) != std::wstring::npos)
                 ++count;
         return count;
     }
+    bool Contains(const std::wstring& part, int32_t level = 0) { return Count(part, level) != 0; }
+    // A line that is exactly text (at the given level, when one is given).
+    bool HasLine(const std::wstring& text, int32_t level = 0)
+    {
+        for (const std::wstring& logged : Texts(level))
+            if (logged == text)
+                return true;
+        return false;
+    }
+    // Every line as "<level> <text>", for failure messages.
     std::wstring Dump()
     {
         std::wstring all;
