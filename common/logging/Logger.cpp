@@ -1,3 +1,4 @@
+#include "common/Format.h"
 #include "common/logging/LogFormat.h"
 #include "common/logging/LoggerConfig.h"
 #include "common/logging/VmOrlLogging.h"
@@ -12,25 +13,6 @@ namespace {
 
 constexpr size_t kFirstBuffer = 2048;
 constexpr size_t kBufferLimit = 0x40000; // sizes tried stay below this: 131072 is the last
-
-// Formats into a buffer that doubles until the text fits; false when no allowed size fits.
-template <typename Char, typename Formatter>
-bool FormatGrowing(std::basic_string<Char>& out, const Char* format, va_list args, Formatter format_fn)
-{
-    for (size_t size = kFirstBuffer; size < kBufferLimit; size *= 2) {
-        out.assign(size, Char{});
-        va_list copy;
-        va_copy(copy, args);
-        const int written = format_fn(out.data(), size, format, copy);
-        va_end(copy);
-        if (written >= 0 && static_cast<size_t>(written) < size) {
-            out.resize(static_cast<size_t>(written));
-            return true;
-        }
-    }
-    out.clear();
-    return false;
-}
 
 } // namespace
 
@@ -213,7 +195,7 @@ void LoggerWin::LogV(int32_t level, const wchar_t* format, va_list args)
         return;
     LastErrorKeeper keep;
     std::wstring message;
-    if (!FormatGrowing(message, format, args, _vsnwprintf)) {
+    if (!VmCommon::FormatGrowing(message, format, args, kFirstBuffer, kBufferLimit)) {
         // The precision keeps a format that is itself too large from failing here again.
         Log(LevelError, L"VM_ORL_LOG failure: too large message. Format: %.131000s", format);
         return;
@@ -227,7 +209,7 @@ void LoggerWin::LogV(int32_t level, const char* format, va_list args)
         return;
     LastErrorKeeper keep;
     std::string message;
-    if (!FormatGrowing(message, format, args, _vsnprintf)) {
+    if (!VmCommon::FormatGrowing(message, format, args, kFirstBuffer, kBufferLimit)) {
         Log(LevelError, L"VM_ORL_LOG failure: bad ANSI message. Format: %.131000S", format);
         return;
     }
