@@ -12,23 +12,13 @@ namespace FormatDetail {
 
 // msvcrt's _vsn(w)printf: "%s" takes a string of the format's own width, and a text that does not
 // fit gives -1 (or fills the buffer exactly without a terminating zero).
-inline int Print(wchar_t* buffer, size_t size, const wchar_t* format, va_list args)
-{
 #ifdef _WIN32
-    return _vsnwprintf(buffer, size, format, args);
+inline int Print(wchar_t* b, size_t n, const wchar_t* f, va_list a) { return _vsnwprintf(b, n, f, a); }
+inline int Print(char* b, size_t n, const char* f, va_list a) { return _vsnprintf(b, n, f, a); }
 #else
-    return vswprintf(buffer, size, format, args);
+inline int Print(wchar_t* b, size_t n, const wchar_t* f, va_list a) { return vswprintf(b, n, f, a); }
+inline int Print(char* b, size_t n, const char* f, va_list a) { return vsnprintf(b, n, f, a); }
 #endif
-}
-
-inline int Print(char* buffer, size_t size, const char* format, va_list args)
-{
-#ifdef _WIN32
-    return _vsnprintf(buffer, size, format, args);
-#else
-    return vsnprintf(buffer, size, format, args);
-#endif
-}
 
 } // namespace FormatDetail
 
