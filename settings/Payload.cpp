@@ -34,22 +34,6 @@ std::wstring ReadProfileValue(const std::wstring& profile, const wchar_t* key)
     return std::wstring();
 }
 
-// The key is Base64 text; characters without an exact ANSI equivalent must not be mapped onto
-// look-alike letters, so best-fit mapping is off and they become "?", which decoding refuses.
-std::string ToAnsi(const std::wstring& text)
-{
-    if (text.empty())
-        return std::string();
-    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(),
-                                           static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    if (length <= 0)
-        return std::string();
-    std::string ansi(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()),
-                        ansi.data(), length, nullptr, nullptr);
-    return ansi;
-}
-
 } // namespace
 
 uint64_t SettingProvider::GetImageSize()
@@ -156,7 +140,7 @@ bool SettingProvider::ReadPayloadSettings(const std::wstring& profile)
     VM_ORL_LOG(LevelInfo, L"%s: Payload found; reading Wardline settings...", function);
     serverAddress_ = ReadProfileValue(profile, L"ServerAddress");
     urlPath_ = ReadProfileValue(profile, L"UrlPath");
-    publicKey_ = VmSettings::Base64Decode(ToAnsi(ReadProfileValue(profile, L"PublicKey")));
+    publicKey_ = VmSettings::DecodePublicKey(ReadProfileValue(profile, L"PublicKey"));
     if (IsWardlineMode()) {
         // Set even when the profile has no such key: the operator's public address must not be
         // used by a program that talks to its management server.

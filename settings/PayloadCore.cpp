@@ -92,4 +92,16 @@ std::vector<uint8_t> Base64Decode(std::string_view text)
     return bytes;
 }
 
+std::vector<uint8_t> DecodePublicKey(std::wstring_view text)
+{
+    std::string ascii;
+    ascii.reserve(text.size());
+    for (wchar_t c : text) {
+        if (static_cast<uint32_t>(c) > 0x7F)
+            return {};
+        ascii.push_back(static_cast<char>(c));
+    }
+    return Base64Decode(ascii);
+}
+
 } // namespace VmSettings

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -27,5 +28,11 @@ ImageHeaders ImageSizeFromHeaders(const uint8_t* data, size_t size, uint64_t& im
 // are from the alphabet or "=". "=" followed by a letter ("AB=A") is refused as well, since it
 // has no meaning. Anything refused decodes to no bytes.
 std::vector<uint8_t> Base64Decode(std::string_view text);
+
+// The key as the profile reader returns it. Base64 is ASCII, so it is narrowed unit by unit and
+// any character above 0x7F refuses the whole key: no code page takes part (a UTF-8 system code
+// page refuses the usual no-best-fit conversion outright), and no character outside ASCII can
+// be truncated into a letter of the alphabet.
+std::vector<uint8_t> DecodePublicKey(std::wstring_view text);
 
 } // namespace VmSettings

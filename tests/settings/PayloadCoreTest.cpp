@@ -1,5 +1,5 @@
 // Where an image ends, from headers built here for 32-bit and 64-bit layouts, and the exact
-// Base64 acceptance rule of the management-server key.
+// acceptance rule of the management-server key.
 #include "settings/PayloadCore.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +10,6 @@
 
 namespace {
 
-using VmSettings::Base64Decode;
 using VmSettings::ImageHeaders;
 using VmSettings::ImageSizeFromHeaders;
 
@@ -124,31 +123,32 @@ TEST(ImageSize, RejectsWhatIsNotAnImage)
     }
 }
 
-std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-TEST(Base64, AcceptsPaddedStandardAlphabet)
+// The key as read from the profile: standard Base64 of ASCII characters, anything else refused
+// whole (nothing returned).
+TEST(PublicKey, DecodesPaddedBase64OfAsciiOnly)
 {
     const struct {
-        const char* text;
+        const wchar_t* text;
         std::string bytes;
     } cases[] = {
-        {"TWFu", "Man"},
-        {"TWE=", "Ma"},
-        {"TQ==", "M"},
-        {"TWFueQ==", "Many"},
-        {"+/+/", "\xFB\xFF\xBF"},
-        {"AAAA", std::string(3, '\0')},
-        {"TR==", "M"},   // non-zero bits under the padding are tolerated
+        {L"TWFu", "Man"},
+        {L"TWE=", "Ma"},
+        {L"TQ==", "M"},
+        {L"TWFueQ==", "Many"},
+        {L"+/+/", "\xFB\xFF\xBF"},
+        {L"AAAA", std::string(3, '\0')},
+        {L"TR==", "M"}, // non-zero bits under the padding are tolerated
+        // Refused: not the alphabet, wrong length or padding...
+        {L"", ""}, {L"T", ""}, {L"TWF", ""}, {L"TWFuT", ""}, {L"TW=u", ""}, {L"T===", ""},
+        {L"====", ""}, {L"TWFu\n", ""}, {L" TWF", ""}, {L"TWF!", ""}, {L"-_-_", ""},
+        {L"TQ=A", ""}, {L"TWFu====", ""}, {L"TW==TWFu", ""}, {L"TWFu\r\nTWFu", ""},
+        // ...and any character above 0x7F, also one whose low byte is a letter (U+0154 -> 'T').
+        {L"\u0154WFu", ""}, {L"TWF\u00FC", ""}, {L"\uFF34WFu", ""}, {L"TWE\u013D", ""},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.bytes, Text(Base64Decode(c.text))) << c.text;
-}
-
-TEST(Base64, RefusesAnythingElse)
-{
-    for (const char* text : {"", "T", "TWF", "TWFuT", "TW=u", "T===", "====", "TWFu\n", " TWF", "TWF!",
-                             "-_-_", "TQ=A", "TWFu====", "TW==TWFu", "TWFu\r\nTWFu"})
-        EXPECT_TRUE(Base64Decode(text).empty()) << "'" << text << "'";
+    for (const auto& c : cases) {
+        const std::vector<uint8_t> bytes = VmSettings::DecodePublicKey(c.text);
+        EXPECT_EQ(c.bytes, std::string(bytes.begin(), bytes.end())) << testing::PrintToString(std::wstring(c.text));
+    }
 }
 
 } // namespace
