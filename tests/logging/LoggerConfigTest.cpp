@@ -38,7 +38,7 @@ TEST_F(LoggerLevel, ModuleBeatsProductBeatsGlobalAndAllOnesCountsAsAbsent)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.module);
         {
-            RegistrySandbox levels;
+            RegistrySandbox levels(KEY_WOW64_32KEY);
             std::wstring key = kLoggingKey;
             if (c.global) {
                 ASSERT_TRUE(levels.SetDword(HKEY_LOCAL_MACHINE, key, L"LogLevel", *c.global));

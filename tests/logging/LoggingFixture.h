@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "tests/support/RegistrySandbox.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -16,36 +17,7 @@
 namespace VmLogTest {
 
 extern const wchar_t kLoggingKey[]; // SOFTWARE\Velmora\ORL\Logging
-
-// Sets values in the 32-bit registry view and undoes everything on destruction: values that
-// existed get their old data back, new values and keys created on the way are removed.
-class RegistrySandbox {
-public:
-    RegistrySandbox() = default;
-    ~RegistrySandbox() { Restore(); }
-    RegistrySandbox(const RegistrySandbox&) = delete;
-    RegistrySandbox& operator=(const RegistrySandbox&) = delete;
-
-    bool SetDword(HKEY root, const std::wstring& key, const wchar_t* name, DWORD value);
-    bool SetString(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value);
-    void Restore();
-
-private:
-    struct Saved {
-        HKEY root;
-        std::wstring key;
-        std::wstring name;
-        bool existed;
-        DWORD type;
-        std::vector<BYTE> data;
-    };
-    bool EnsureKey(HKEY root, const std::wstring& key);
-    bool Set(HKEY root, const std::wstring& key, const wchar_t* name, DWORD type, const void* data,
-             DWORD size);
-
-    std::vector<Saved> saved_;
-    std::vector<std::pair<HKEY, std::wstring>> createdKeys_;
-};
+using VmTest::RegistrySandbox;
 
 // A log file as it lies on disk.
 struct LogFile {
@@ -81,7 +53,7 @@ protected:
     std::wstring product_;
     VmTest::TempDir machineRoot_;
     VmTest::TempDir userRoot_;
-    RegistrySandbox registry_;
+    VmTest::RegistrySandbox registry_{KEY_WOW64_32KEY}; // the logger reads the 32-bit view
 };
 
 } // namespace VmLogTest
