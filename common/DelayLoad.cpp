@@ -1,37 +1,29 @@
 #include "common/DelayLoad.h"
 
-#include <cstdlib>
 #include <string>
 
+#include "common/CreateOnce.h"
 #include "common/PlatformCore.h"
 #include "common/Registry.h"
+#include "common/VmPath.h"
 
 namespace VmCommon {
 namespace {
 
-// Process-wide objects created once with the interlocked three-state word
-// (0 not created, 1 being created, 2 ready); a thread that finds 1 yields until 2.
-template <typename T>
-T& CreateOnce(volatile LONG& state, T*& instance, T* (*make)(), void (*destroy)())
-{
-    if (state != 2) {
-        if (InterlockedCompareExchange(&state, 1, 0) == 0) {
-            instance = make();
-            atexit(destroy);
-            InterlockedExchange(&state, 2);
-        } else {
-            while (state != 2)
-                SwitchToThread();
-        }
-    }
-    return *instance;
-}
+CreateOnce<LoadingConfiguration> g_configuration;
+CreateOnce<PreloadedLibraries> g_preloaded;
 
-volatile LONG g_configurationState = 0;
-LoadingConfiguration* g_configuration = nullptr;
+// Holds a critical section for the scope.
+class Locked {
+public:
+    explicit Locked(CRITICAL_SECTION& section) : section_(section) { EnterCriticalSection(&section_); }
+    ~Locked() { LeaveCriticalSection(&section_); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
 
-volatile LONG g_preloadState = 0;
-PreloadedLibraries* g_preloaded = nullptr;
+private:
+    CRITICAL_SECTION& section_;
+};
 
 // Where a CallWithDelayLoadNumber on this thread collects the first binding failure; null outside.
 thread_local DWORD* t_guardFailure = nullptr;
@@ -50,29 +42,15 @@ struct ConfigurationSnapshot {
 ConfigurationSnapshot ReadConfiguration()
 {
     LoadingConfiguration& configuration = GetLoadingConfiguration();
-    EnterCriticalSection(&configuration.Lock());
-    const ConfigurationSnapshot snapshot{configuration.Number(), configuration.OwnFolderFirst()};
-    LeaveCriticalSection(&configuration.Lock());
-    return snapshot;
+    Locked hold(configuration.Lock());
+    return {configuration.Number(), configuration.OwnFolderFirst()};
 }
 
 std::wstring OwnFolder()
 {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
-        if (length == 0)
-            return {};
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        if (path.size() >= 32768)
-            return {};
-        path.resize(path.size() * 2);
-    }
-    const size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+    std::wstring directory;
+    std::wstring name;
+    return VmPath::GetModulePath(directory, name) ? directory : std::wstring();
 }
 
 // REG_SZ, REG_EXPAND_SZ (taken as it is) or the first string of a REG_MULTI_SZ.
@@ -95,20 +73,29 @@ std::wstring RegistryPath(unsigned number, const std::wstring& name)
     return text;
 }
 
-volatile LONG g_systemLibrariesState = 0;
 struct SystemLibraries {
     DelayLoadedLibrary winHttp{L"WINHTTP.dll"};
     DelayLoadedLibrary wtsApi32{L"WTSAPI32.dll"};
     DelayLoadedLibrary winTrust{L"WINTRUST.dll"};
     DelayLoadedLibrary crypt32{L"CRYPT32.dll"};
+    DelayLoadedLibrary kernel32{L"kernel32.dll", LibrarySource::SystemOnly};
+    DelayLoadedLibrary ole32{L"ole32.dll", LibrarySource::SystemOnly};
+    DelayLoadedLibrary shell32{L"shell32.dll", LibrarySource::SystemOnly};
+    DelayLoadedLibrary comCtl32{L"comctl32.dll", LibrarySource::SystemOnly};
+    DelayLoadedLibrary gdiplus{L"gdiplus.dll", LibrarySource::SystemOnly};
 };
-SystemLibraries* g_systemLibraries = nullptr;
+// Never freed: handles of these libraries may still be closed by static destructors.
+CreateOnce<SystemLibraries> g_systemLibraries;
 
 SystemLibraries& GetSystemLibraries()
 {
-    // Never freed: handles of these libraries may still be closed by static destructors.
-    return CreateOnce<SystemLibraries>(
-        g_systemLibrariesState, g_systemLibraries, [] { return new SystemLibraries(); }, [] {});
+    return g_systemLibraries.Get([] { return new SystemLibraries(); });
+}
+
+std::wstring SystemLibraryPath(const wchar_t* name)
+{
+    const std::wstring directory = VmPath::GetSystemDirectoryPath();
+    return directory.empty() ? std::wstring() : directory + L"\\" + name;
 }
 
 } // namespace
@@ -119,43 +106,32 @@ LoadingConfiguration::~LoadingConfiguration() { DeleteCriticalSection(&lock_); }
 
 void LoadingConfiguration::SetOwnFolderFirst(unsigned number, bool on)
 {
-    EnterCriticalSection(&lock_);
+    Locked hold(lock_);
     number_ = number;
     ownFolderFirst_ = on;
-    LeaveCriticalSection(&lock_);
 }
 
 void LoadingConfiguration::SetNumber(unsigned number)
 {
-    EnterCriticalSection(&lock_);
+    Locked hold(lock_);
     number_ = number;
-    LeaveCriticalSection(&lock_);
 }
 
 bool LoadingConfiguration::OwnFolderFirst()
 {
-    EnterCriticalSection(&lock_);
-    const bool on = ownFolderFirst_;
-    LeaveCriticalSection(&lock_);
-    return on;
+    Locked hold(lock_);
+    return ownFolderFirst_;
 }
 
 unsigned LoadingConfiguration::Number()
 {
-    EnterCriticalSection(&lock_);
-    const unsigned number = number_;
-    LeaveCriticalSection(&lock_);
-    return number;
+    Locked hold(lock_);
+    return number_;
 }
 
 LoadingConfiguration& GetLoadingConfiguration()
 {
-    return CreateOnce<LoadingConfiguration>(
-        g_configurationState, g_configuration, [] { return new LoadingConfiguration(); },
-        [] {
-            delete g_configuration;
-            g_configuration = nullptr;
-        });
+    return g_configuration.Get([] { return new LoadingConfiguration(); });
 }
 
 PreloadedLibraries::PreloadedLibraries() { InitializeCriticalSection(&lock_); }
@@ -164,45 +140,25 @@ void PreloadedLibraries::Add(HMODULE module)
 {
     if (!module)
         return;
-    EnterCriticalSection(&lock_);
+    Locked hold(lock_);
     modules_.emplace_back(module);
-    LeaveCriticalSection(&lock_);
 }
 
 size_t PreloadedLibraries::Count()
 {
-    EnterCriticalSection(&lock_);
-    const size_t count = modules_.size();
-    LeaveCriticalSection(&lock_);
-    return count;
+    Locked hold(lock_);
+    return modules_.size();
 }
 
 PreloadedLibraries& GetPreloadedLibraries()
 {
-    return CreateOnce<PreloadedLibraries>(
-        g_preloadState, g_preloaded, [] { return new PreloadedLibraries(); },
-        [] {
-            // The owners free each library once; the critical section dies with the process.
-            delete g_preloaded;
-            g_preloaded = nullptr;
-        });
-}
-
-std::wstring SystemDirectory()
-{
-    wchar_t buffer[MAX_PATH + 1];
-    const UINT length = GetSystemDirectoryW(buffer, MAX_PATH + 1);
-    if (length == 0 || length > MAX_PATH)
-        return {};
-    return std::wstring(buffer, length);
+    return g_preloaded.Get([] { return new PreloadedLibraries(); });
 }
 
 HMODULE LoadSystemLibrary(const wchar_t* name)
 {
-    const std::wstring directory = SystemDirectory();
-    if (directory.empty())
-        return nullptr;
-    return LoadLibraryW((directory + L"\\" + name).c_str());
+    const std::wstring path = SystemLibraryPath(name);
+    return path.empty() ? nullptr : LoadLibraryW(path.c_str());
 }
 
 std::vector<std::wstring> DelayLoadResolver::Candidates(const wchar_t* name)
@@ -215,7 +171,7 @@ std::vector<std::wstring> DelayLoadResolver::Candidates(const wchar_t* name)
     if (sources.ownFolderFirst)
         sources.ownFolder = OwnFolder();
     sources.registryPath = RegistryPath(configuration.number, name);
-    sources.systemDirectory = SystemDirectory();
+    sources.systemDirectory = VmPath::GetSystemDirectoryPath();
     return DelayLoadCandidates(name, sources);
 }
 
@@ -246,7 +202,10 @@ HMODULE DelayLoadResolver::Load(const wchar_t* name, DWORD* failure)
     return LoadFirst(Candidates(name), failure);
 }
 
-DelayLoadedLibrary::DelayLoadedLibrary(const wchar_t* name) : name_(name ? name : L"") {}
+DelayLoadedLibrary::DelayLoadedLibrary(const wchar_t* name, LibrarySource source)
+    : name_(name ? name : L""), source_(source)
+{
+}
 
 DelayLoadedLibrary::~DelayLoadedLibrary()
 {
@@ -263,7 +222,11 @@ DWORD DelayLoadedLibrary::Load()
     }
     // The paths are chosen before this library's lock is taken: a thread in
     // CallWithDelayLoadNumber holds the configuration's lock while it binds.
-    const std::vector<std::wstring> paths = DelayLoadResolver::Candidates(name_.c_str());
+    std::vector<std::wstring> paths;
+    if (source_ == LibrarySource::Configured)
+        paths = DelayLoadResolver::Candidates(name_.c_str());
+    else if (std::wstring path = SystemLibraryPath(name_.c_str()); !path.empty())
+        paths.push_back(std::move(path));
     DWORD failure = 0;
     AcquireSRWLockExclusive(&lock_);
     if (!Module()) {
@@ -296,20 +259,27 @@ DelayLoadedLibrary& WinHttpLibrary() { return GetSystemLibraries().winHttp; }
 DelayLoadedLibrary& WtsApi32Library() { return GetSystemLibraries().wtsApi32; }
 DelayLoadedLibrary& WinTrustLibrary() { return GetSystemLibraries().winTrust; }
 DelayLoadedLibrary& Crypt32Library() { return GetSystemLibraries().crypt32; }
+DelayLoadedLibrary& Kernel32Library() { return GetSystemLibraries().kernel32; }
+DelayLoadedLibrary& Ole32Library() { return GetSystemLibraries().ole32; }
+DelayLoadedLibrary& Shell32Library() { return GetSystemLibraries().shell32; }
+DelayLoadedLibrary& ComCtl32Library() { return GetSystemLibraries().comCtl32; }
+DelayLoadedLibrary& GdiplusLibrary() { return GetSystemLibraries().gdiplus; }
 
 DWORD CallWithDelayLoadNumber(unsigned number, DelayLoadCallback function, void* argument)
 {
     if (!function)
         return kDelayLoadInvalidParameter;
     LoadingConfiguration& configuration = GetLoadingConfiguration();
-    EnterCriticalSection(&configuration.Lock());
-    configuration.SetNumber(number);
     DWORD failure = 0;
     DWORD* const outer = t_guardFailure;
-    t_guardFailure = &failure;
-    const DWORD result = function(argument);
-    t_guardFailure = outer;
-    LeaveCriticalSection(&configuration.Lock());
+    DWORD result = 0;
+    {
+        Locked hold(configuration.Lock());
+        configuration.SetNumber(number);
+        t_guardFailure = &failure;
+        result = function(argument);
+        t_guardFailure = outer;
+    }
     if (failure != 0) {
         if (outer && *outer == 0)
             *outer = failure;

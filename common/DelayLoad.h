@@ -4,7 +4,8 @@
 // library paths and whether the program's own folder is tried first. DelayLoadResolver picks the
 // path (own folder when allowed, the registry entry, the system directory) and loads by full path.
 // DelayLoadedLibrary and DelayLoadedFunction bind entry points lazily through it: a library or
-// entry point that cannot be had is a failure result, never a crash.
+// entry point that cannot be had is a failure result, never a crash. This is the one way the
+// program binds a library at run time; a process-wide library once bound stays bound.
 #pragma once
 
 #include <windows.h>
@@ -46,10 +47,10 @@ private:
     bool ownFolderFirst_ = true;
 };
 
-// Created once on first use.
+// Created once on first use and never deleted.
 LoadingConfiguration& GetLoadingConfiguration();
 
-// Libraries loaded for the whole run; each is freed once at process exit.
+// Libraries loaded for the whole run; they stay loaded until the process ends.
 class PreloadedLibraries {
 public:
     void Add(HMODULE module);
@@ -64,10 +65,8 @@ private:
 
 PreloadedLibraries& GetPreloadedLibraries();
 
-// The Windows system directory without a trailing backslash (empty if it cannot be read).
-std::wstring SystemDirectory();
-
-// LoadLibraryW of <system directory>\<name>; null when it cannot be loaded.
+// LoadLibraryW of <system directory>\<name>, for a library preloaded for the whole run; null
+// when it cannot be loaded.
 HMODULE LoadSystemLibrary(const wchar_t* name);
 
 class DelayLoadResolver {
@@ -83,11 +82,16 @@ public:
     static HMODULE Load(const wchar_t* name, DWORD* failure = nullptr);
 };
 
+enum class LibrarySource {
+    Configured, // the resolver's order: own folder (when allowed), registry entry, system directory
+    SystemOnly, // the system directory alone, for the parts of Windows itself
+};
+
 // One library, loaded through the resolver on first use and freed with this object. Bindings made
 // through it must not outlive it.
 class DelayLoadedLibrary {
 public:
-    explicit DelayLoadedLibrary(const wchar_t* name);
+    explicit DelayLoadedLibrary(const wchar_t* name, LibrarySource source = LibrarySource::Configured);
     ~DelayLoadedLibrary();
     DelayLoadedLibrary(const DelayLoadedLibrary&) = delete;
     DelayLoadedLibrary& operator=(const DelayLoadedLibrary&) = delete;
@@ -97,11 +101,19 @@ public:
     // The entry point, or null with *failure set. Failures are also reported to a surrounding
     // CallWithDelayLoadNumber.
     FARPROC Resolve(const char* entry, DWORD* failure = nullptr);
+    // Resolve with the caller's function pointer type.
+    template <typename Fn>
+    Fn Function(const char* entry, DWORD* failure = nullptr)
+    {
+        static_assert(std::is_pointer_v<Fn>, "a function pointer type");
+        return reinterpret_cast<Fn>(reinterpret_cast<void*>(Resolve(entry, failure)));
+    }
     HMODULE Module() const { return module_.load(std::memory_order_acquire); }
     const std::wstring& Name() const { return name_; }
 
 private:
     const std::wstring name_;
+    const LibrarySource source_;
     SRWLOCK lock_ = SRWLOCK_INIT;
     std::atomic<HMODULE> module_{nullptr};
 };
@@ -146,6 +158,13 @@ DelayLoadedLibrary& WinHttpLibrary();  // "WINHTTP.dll"
 DelayLoadedLibrary& WtsApi32Library(); // "WTSAPI32.dll"
 DelayLoadedLibrary& WinTrustLibrary(); // "WINTRUST.dll"
 DelayLoadedLibrary& Crypt32Library();  // "CRYPT32.dll"
+// Parts of Windows that are not imported (not known DLLs, or not needed by every run); taken from
+// the system directory only.
+DelayLoadedLibrary& Kernel32Library(); // "kernel32.dll", for entry points newer systems add
+DelayLoadedLibrary& Ole32Library();    // "ole32.dll"
+DelayLoadedLibrary& Shell32Library();  // "shell32.dll"
+DelayLoadedLibrary& ComCtl32Library(); // "comctl32.dll"
+DelayLoadedLibrary& GdiplusLibrary();  // "gdiplus.dll"
 // The agent's local-information library is loaded per use, in a DelayLoadedLibrary of the caller.
 constexpr wchar_t kLocalInfoLibrary[] = L"LWLocalInfoAPI.dll";
 

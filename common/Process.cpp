@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/DelayLoad.h"
+#include "common/VmPath.h"
 
 namespace VmCommon {
 namespace {
@@ -43,12 +44,6 @@ DWORD ErrorFromShellResult(HINSTANCE instance)
     }
 }
 
-template <typename Fn>
-Fn Entry(HMODULE module, const char* name)
-{
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 } // namespace
 
 UniqueHandle StartProcess(const wchar_t* programPath, const wchar_t* arguments, DWORD creationFlags,
@@ -77,7 +72,7 @@ UniqueHandle StartSystemProcess(const wchar_t* fileName, const wchar_t* argument
         SetLastError(ERROR_INVALID_PARAMETER);
         return {};
     }
-    const std::wstring directory = SystemDirectory();
+    const std::wstring directory = VmPath::GetSystemDirectoryPath();
     if (directory.empty())
         return {};
     const std::wstring path = directory + L"\\" + fileName;
@@ -91,14 +86,13 @@ UniqueHandle ShellExecuteProcess(const wchar_t* programPath, const wchar_t* argu
     using CoUninitializeFn = void(WINAPI*)();
     using ShellExecuteExFn = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
 
-    // ole32 stays loaded from the initialisation to the matching uninitialisation: unloading it
-    // in between would drop the apartment it has just set up for this thread.
-    UniqueModule ole32(LoadLibraryW(L"Ole32.dll"));
-    if (!ole32)
-        return {};
-    auto coInitializeEx = Entry<CoInitializeExFn>(ole32.get(), "CoInitializeEx");
-    auto coUninitialize = Entry<CoUninitializeFn>(ole32.get(), "CoUninitialize");
-    if (!coInitializeEx || !coUninitialize) {
+    // ole32 and shell32 stay loaded for the run: the apartment set up here, and the shell's
+    // work on behalf of this call, must not lose their code under them.
+    DelayLoadedLibrary& ole32 = Ole32Library();
+    auto coInitializeEx = ole32.Function<CoInitializeExFn>("CoInitializeEx");
+    auto coUninitialize = ole32.Function<CoUninitializeFn>("CoUninitialize");
+    auto shellExecuteEx = Shell32Library().Function<ShellExecuteExFn>("ShellExecuteExW");
+    if (!coInitializeEx || !coUninitialize || !shellExecuteEx) {
         SetLastError(ERROR_PROC_NOT_FOUND);
         return {};
     }
@@ -119,22 +113,13 @@ UniqueHandle ShellExecuteProcess(const wchar_t* programPath, const wchar_t* argu
     info.lpDirectory = NullIfEmpty(workingDirectory);
     info.nShow = SW_SHOWNORMAL;
 
-    DWORD error = ERROR_PROC_NOT_FOUND;
-    {
-        UniqueModule shell32(LoadSystemLibrary(L"shell32.dll"));
-        if (!shell32) {
-            error = GetLastError();
-        } else if (auto shellExecuteEx = Entry<ShellExecuteExFn>(shell32.get(), "ShellExecuteExW")) {
-            if (shellExecuteEx(&info)) {
-                error = ERROR_SUCCESS;
-            } else {
-                // A failure must not read as success to a caller that checks the last error.
-                error = GetLastError();
-                if (error == ERROR_SUCCESS)
-                    error = ErrorFromShellResult(info.hInstApp);
-                info.hProcess = nullptr;
-            }
-        }
+    DWORD error = ERROR_SUCCESS;
+    if (!shellExecuteEx(&info)) {
+        // A failure must not read as success to a caller that checks the last error.
+        error = GetLastError();
+        if (error == ERROR_SUCCESS)
+            error = ErrorFromShellResult(info.hInstApp);
+        info.hProcess = nullptr;
     }
     coUninitialize();
     SetLastError(error);

@@ -135,15 +135,10 @@ bool IsUsableSid(const std::wstring& userSid)
     return !userSid.empty() && userSid.find(L'\\') == std::wstring::npos;
 }
 
-// SHGetFolderPathW of shell32, loaded from the system directory so that no other copy is taken.
 std::wstring ShellFolder(int csidl)
 {
-    VmCommon::UniqueModule shell32(VmCommon::LoadSystemLibrary(L"shell32.dll"));
-    if (!shell32)
-        return {};
     using GetFolderPathFn = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
-    const auto getFolderPath = reinterpret_cast<GetFolderPathFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(shell32.get(), "SHGetFolderPathW")));
+    const auto getFolderPath = VmCommon::Shell32Library().Function<GetFolderPathFn>("SHGetFolderPathW");
     if (!getFolderPath)
         return {};
     wchar_t path[MAX_PATH + 1] = {};

@@ -1,6 +1,6 @@
 #include "gui/GuiSilent.h"
 
-#include "installer/ConsoleMessage.h"
+#include "common/ConsoleMessage.h"
 
 GuiSilent::GuiSilent(GuiSettings& settings) : settings_(settings) {}
 

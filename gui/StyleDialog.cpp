@@ -48,12 +48,8 @@ const IID kIidPropertyStore = {0x886D8EEB, 0x8CF2, 0x4446, {0x8D, 0x02, 0xCD, 0x
 
 void SetShellTitle(HWND window, const std::wstring& title)
 {
-    VmCommon::UniqueModule shell(VmCommon::LoadSystemLibrary(L"shell32.dll"));
-    if (!shell)
-        return;
     using GetStoreFn = HRESULT(WINAPI*)(HWND, REFIID, void**);
-    auto getStore = reinterpret_cast<GetStoreFn>(
-        reinterpret_cast<void*>(GetProcAddress(shell.get(), "SHGetPropertyStoreForWindow")));
+    auto getStore = VmCommon::Shell32Library().Function<GetStoreFn>("SHGetPropertyStoreForWindow");
     IPropertyStore* store = nullptr;
     if (!getStore || FAILED(getStore(window, kIidPropertyStore, reinterpret_cast<void**>(&store))) || !store)
         return;

@@ -6,26 +6,19 @@ namespace VmGui {
 
 namespace {
 
-template <typename Fn>
-void Bind(HMODULE module, const char* name, Fn& target)
-{
-    target = module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)))
-                    : nullptr;
-}
-
 constexpr COLORREF kTransparent = RGB(255, 0, 255);
 
 } // namespace
 
-CommonControls::CommonControls() : module_(VmCommon::LoadSystemLibrary(L"comctl32.dll"))
+CommonControls::CommonControls()
 {
-    HMODULE module = module_.get();
-    Bind(module, "ImageList_Create", create_);
-    Bind(module, "ImageList_AddMasked", addMasked_);
-    Bind(module, "ImageList_Draw", draw_);
-    Bind(module, "ImageList_Destroy", destroy_);
-    BOOL(WINAPI * init)(const INITCOMMONCONTROLSEX*) = nullptr;
-    Bind(module, "InitCommonControlsEx", init);
+    VmCommon::DelayLoadedLibrary& module = VmCommon::ComCtl32Library();
+    create_ = module.Function<decltype(create_)>("ImageList_Create");
+    addMasked_ = module.Function<decltype(addMasked_)>("ImageList_AddMasked");
+    draw_ = module.Function<decltype(draw_)>("ImageList_Draw");
+    destroy_ = module.Function<decltype(destroy_)>("ImageList_Destroy");
+    using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    auto init = module.Function<InitFn>("InitCommonControlsEx");
     if (init) {
         INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
         init(&classes);
@@ -93,16 +86,16 @@ void ImageList::reset()
     count_ = 0;
 }
 
-GdiplusFlat::GdiplusFlat() : module_(VmCommon::LoadSystemLibrary(L"gdiplus.dll"))
+GdiplusFlat::GdiplusFlat()
 {
-    HMODULE module = module_.get();
-    Bind(module, "GdipCreateBitmapFromStream", CreateBitmapFromStream);
-    Bind(module, "GdipDisposeImage", DisposeImage);
-    Bind(module, "GdipGetImageWidth", GetImageWidth);
-    Bind(module, "GdipGetImageHeight", GetImageHeight);
-    Bind(module, "GdipCreateFromHDC", CreateFromHDC);
-    Bind(module, "GdipDeleteGraphics", DeleteGraphics);
-    Bind(module, "GdipDrawImageRectI", DrawImageRectI);
+    VmCommon::DelayLoadedLibrary& module = VmCommon::GdiplusLibrary();
+    CreateBitmapFromStream = module.Function<decltype(CreateBitmapFromStream)>("GdipCreateBitmapFromStream");
+    DisposeImage = module.Function<decltype(DisposeImage)>("GdipDisposeImage");
+    GetImageWidth = module.Function<decltype(GetImageWidth)>("GdipGetImageWidth");
+    GetImageHeight = module.Function<decltype(GetImageHeight)>("GdipGetImageHeight");
+    CreateFromHDC = module.Function<decltype(CreateFromHDC)>("GdipCreateFromHDC");
+    DeleteGraphics = module.Function<decltype(DeleteGraphics)>("GdipDeleteGraphics");
+    DrawImageRectI = module.Function<decltype(DrawImageRectI)>("GdipDrawImageRectI");
 }
 
 GdiplusFlat& GdiplusFlat::Get()

@@ -23,7 +23,6 @@ public:
 
 private:
     CommonControls();
-    VmCommon::UniqueModule module_;
     HIMAGELIST(WINAPI* create_)(int, int, UINT, int, int) = nullptr;
     int(WINAPI* addMasked_)(HIMAGELIST, HBITMAP, COLORREF) = nullptr;
     BOOL(WINAPI* draw_)(HIMAGELIST, int, HDC, int, int, UINT) = nullptr;
@@ -64,7 +63,6 @@ public:
 
 private:
     GdiplusFlat();
-    VmCommon::UniqueModule module_;
 };
 
 } // namespace VmGui

@@ -1,7 +1,7 @@
 #include "installer/CommandLine.h"
 
 #include "common/logging/VmOrlLogging.h"
-#include "installer/ConsoleMessage.h"
+#include "common/ConsoleMessage.h"
 #include "installer/VmOptionParser.h"
 
 namespace InstallerExt {

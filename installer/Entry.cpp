@@ -32,12 +32,9 @@ void HardenLibraryLoading()
     VmCommon::GetLoadingConfiguration().SetOwnFolderFirst(0, false);
 
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    if (HMODULE kernel = GetModuleHandleW(L"kernel32.dll")) {
-        auto setDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-            reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-        if (setDirectories)
-            setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    }
+    if (auto setDirectories =
+            VmCommon::Kernel32Library().Function<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories"))
+        setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 
     // Loaded now by full path so that later implicit loads find them already in the process.
     static const wchar_t* const kPreloads[] = {L"MSASN1.dll", L"crypt32.dll", L"bcrypt.dll",

@@ -15,19 +15,11 @@ struct StartupInput {
 using StartupFn = int(WINAPI*)(ULONG_PTR*, const StartupInput*, void*);
 using ShutdownFn = void(WINAPI*)(ULONG_PTR);
 
-template <typename Fn>
-Fn Resolve(HMODULE module, const char* name)
-{
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 } // namespace
 
-GdiplusSession::GdiplusSession() : module_(VmCommon::LoadSystemLibrary(L"gdiplus.dll"))
+GdiplusSession::GdiplusSession()
 {
-    if (!module_)
-        return;
-    auto startup = Resolve<StartupFn>(module_.get(), "GdiplusStartup");
+    auto startup = VmCommon::GdiplusLibrary().Function<StartupFn>("GdiplusStartup");
     StartupInput input;
     ULONG_PTR token = 0;
     if (startup && startup(&token, &input, nullptr) == 0)
@@ -37,7 +29,7 @@ GdiplusSession::GdiplusSession() : module_(VmCommon::LoadSystemLibrary(L"gdiplus
 GdiplusSession::~GdiplusSession()
 {
     if (token_ != 0) {
-        if (auto shutdown = Resolve<ShutdownFn>(module_.get(), "GdiplusShutdown"))
+        if (auto shutdown = VmCommon::GdiplusLibrary().Function<ShutdownFn>("GdiplusShutdown"))
             shutdown(token_);
     }
 }

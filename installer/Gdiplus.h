@@ -7,8 +7,6 @@
 
 #include <cstdint>
 
-#include "common/Handles.h"
-
 class GdiplusSession {
 public:
     GdiplusSession();
@@ -19,6 +17,5 @@ public:
     bool Started() const { return token_ != 0; }
 
 private:
-    VmCommon::UniqueModule module_;
     ULONG_PTR token_ = 0;
 };

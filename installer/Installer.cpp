@@ -3,7 +3,7 @@
 #include "common/Registry.h"
 #include "common/logging/VmOrlLogging.h"
 #include "gui/TestUi.h"
-#include "installer/ConsoleMessage.h"
+#include "common/ConsoleMessage.h"
 #include "installer/VmOptionParser.h"
 #include "settings/LanguageSelect.h"
 #include "system/ExistingAgent.h"

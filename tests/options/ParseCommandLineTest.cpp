@@ -1,6 +1,6 @@
 #include "common/logging/VmOrlLogging.h"
 #include "installer/CommandLine.h"
-#include "installer/ConsoleMessage.h"
+#include "common/ConsoleMessage.h"
 #include "installer/VmOptionParser.h"
 
 #include <gmock/gmock.h>

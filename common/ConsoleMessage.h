@@ -6,7 +6,8 @@
 #include <string>
 
 // Formats (wide printf format, Microsoft semantics: %s is a wide string) and writes one line.
-// Without a parent console nothing happens.
+// A standard output that is a file or a pipe gets the line in UTF-8; otherwise it goes to the
+// parent's console, and without one nothing happens.
 void WriteConsoleMessage(const wchar_t* format, ...);
 
 // The formatting step: a buffer of 1024 characters, doubled while the text does not fit; false
