@@ -183,6 +183,25 @@ FileState CompareWithServer(uint32_t remoteLength, uint32_t expectedSize, uint64
     return localWriteTime < serverLastModified ? FileState::Older : FileState::Unchanged;
 }
 
+bool SizeCanGrow(uint32_t size, uint32_t count) { return size <= kMaxSize && count <= kMaxSize - size; }
+
+uint32_t ContentRangeStart(std::wstring_view contentRange)
+{
+    constexpr std::wstring_view kUnit = L"bytes ";
+    if (contentRange.substr(0, kUnit.size()) != kUnit)
+        return kUnknownSize;
+    uint64_t first = 0;
+    size_t i = kUnit.size();
+    for (; i < contentRange.size() && contentRange[i] >= L'0' && contentRange[i] <= L'9'; ++i) {
+        first = first * 10 + static_cast<uint64_t>(contentRange[i] - L'0');
+        if (first > kMaxSize)
+            return kUnknownSize;
+    }
+    if (i == kUnit.size() || i == contentRange.size() || contentRange[i] != L'-')
+        return kUnknownSize;
+    return static_cast<uint32_t>(first);
+}
+
 void EncodeSize(uint32_t size, unsigned char out[4])
 {
     for (int i = 0; i < 4; ++i)

@@ -31,6 +31,8 @@ constexpr JobResult Cancelled = 13;
 } // namespace JobResults
 
 constexpr uint32_t kUnknownSize = 0xFFFFFFFF;
+// The largest size the engine can count; files of 4 GiB and more are not supported.
+constexpr uint32_t kMaxSize = kUnknownSize - 1;
 constexpr uint32_t kMaxRetries = 3;
 constexpr uint32_t kReceiveBufferSize = 65535;
 
@@ -94,6 +96,13 @@ enum class FileState { Unchanged, Older, SizeChanged };
 // usable Last-Modified; localWriteTime is 0 when unknown. Either being 0 means "not older".
 FileState CompareWithServer(uint32_t remoteLength, uint32_t expectedSize, uint64_t localWriteTime,
                             uint64_t serverLastModified);
+
+// Whether a known size can grow by count bytes and stay countable (at most kMaxSize).
+bool SizeCanGrow(uint32_t size, uint32_t count);
+
+// Where a 206 answer's Content-Range ("bytes <first>-<last>/<total>") starts; kUnknownSize when
+// the value is absent or malformed.
+uint32_t ContentRangeStart(std::wstring_view contentRange);
 
 // The metafile: the expected size as 4 bytes, little-endian.
 void EncodeSize(uint32_t size, unsigned char out[4]);

@@ -57,9 +57,12 @@ void DownloadJob::SetCertVerifier(CertVerifierCallback verifier, void* context)
 
 void DownloadJob::Cancel()
 {
+    // After the finished callback the caller may restart the job; a late cancel must not stop that.
+    if (finished_)
+        return;
     VM_ORL_LOG(LevelDebug, L"%s: Cancelling job", L"OrlDownload_CancelJob");
-    InterlockedExchange(&cancelRequested_, 1);
-    Downloader::SetResult(*this, JobResults::Cancelled);
+    cancelRequested_ = true;
+    SetResult(JobResults::Cancelled);
 }
 
 int64_t DownloadJob::LastModifiedSeconds() const
@@ -70,6 +73,54 @@ int64_t DownloadJob::LastModifiedSeconds() const
 int64_t DownloadJob::ServerDateSeconds() const
 {
     return header_ && header_->IsGood() ? header_->DateSeconds() : 0;
+}
+
+void DownloadJob::Start(const wchar_t* path, JobCallback callback, void* context, SECURITY_ATTRIBUTES* security)
+{
+    file_.reset();
+    callback_ = callback;
+    callbackContext_ = context;
+    result_ = 0;
+    retryCount_ = 0;
+    lastError_ = 0;
+    upToDate_ = false;
+    finished_ = false;
+    startTick_ = GetTickCount();
+    if (header_ && header_->StatusCode() != 200)
+        header_.reset();
+
+    if (cancelRequested_ || !url_.Valid()) {
+        SetResult(cancelRequested_ ? JobResults::Cancelled : JobResults::InvalidUrl);
+        Complete();
+        return;
+    }
+    if (verifier_ && !url_.Https())
+        VM_ORL_LOG(LevelWarning, L"%s: No certificate check for the plain http URL '%s'",
+                   L"OrlDownload::Downloader::Start", url_.Text().c_str());
+
+    file_ = std::make_unique<File>(path, security);
+    if (GetFileAttributesW(file_->Path().c_str()) != INVALID_FILE_ATTRIBUTES) {
+        if (const DWORD error = file_->EnsureOpen()) {
+            lastError_ = error;
+            SetResult(JobResults::FileAccess);
+            Finish();
+            return;
+        }
+    }
+
+    // An existing file is always checked with a HEAD request first.
+    if (!header_ && file_->IsOpen()) {
+        phase_ = JobPhase::Head;
+        PrepareAndLaunch();
+        return;
+    }
+    phase_ = JobPhase::File;
+    if (file_->CurrentSize() == file_->ExpectedSize() && !HasFileChanged(nullptr)) {
+        upToDate_ = true;
+        Finish();
+        return;
+    }
+    PrepareAndLaunch();
 }
 
 bool DownloadJob::OpenConnection()
@@ -86,7 +137,7 @@ bool DownloadJob::OpenConnection()
         return true;
     VM_ORL_LOG(LevelError, L"%s: Failed WinHttpConnect: %s", L"OrlDownload::DownloadJob::OpenConnection",
                FormatWin32Error(error).c_str());
-    Downloader::SetError(*this, error);
+    SetError(error);
     return false;
 }
 
@@ -162,7 +213,7 @@ bool DownloadJob::ShouldRetry()
     // A cancelled job ends now, whatever its last attempt gave.
     if (cancelRequested_)
         return false;
-    const JobResult result = static_cast<JobResult>(result_);
+    const JobResult result = result_;
     if (!ShouldRetryResult(result, retryCount_))
         return false;
     VM_ORL_LOG(LevelInfo, L"%s: SHOULD retry (count=%lu, err=%s, win32err=%lu)",
@@ -171,127 +222,101 @@ bool DownloadJob::ShouldRetry()
     return true;
 }
 
-void Downloader::Start(DownloadJob& job, const wchar_t* path, JobCallback callback, void* context,
-                       SECURITY_ATTRIBUTES* security)
+void DownloadJob::PrepareAndLaunch()
 {
-    job.file_.reset();
-    job.callback_ = callback;
-    job.callbackContext_ = context;
-    InterlockedExchange(&job.result_, 0);
-    job.retryCount_ = 0;
-    job.lastError_ = 0;
-    job.upToDate_ = false;
-    job.startTick_ = GetTickCount();
-    if (job.header_ && job.header_->StatusCode() != 200)
-        job.header_.reset();
-
-    if (job.cancelRequested_ || !job.url_.Valid()) {
-        SetResult(job, job.cancelRequested_ ? JobResults::Cancelled : JobResults::InvalidUrl);
-        Complete(job);
+    // Each attempt starts without the previous one's result, also when it fails before sending.
+    result_ = 0;
+    lastError_ = 0;
+    if (!PrepareRequest()) {
+        FinalizeOrRetry();
         return;
     }
-
-    job.file_ = std::make_unique<File>(path, security);
-    if (GetFileAttributesW(job.file_->Path().c_str()) != INVALID_FILE_ATTRIBUTES) {
-        if (const DWORD error = job.file_->EnsureOpen()) {
-            job.lastError_ = error;
-            SetResult(job, JobResults::FileAccess);
-            Finish(job);
-            return;
-        }
-    }
-
-    // An existing file is always checked with a HEAD request first.
-    if (!job.header_ && job.file_->IsOpen()) {
-        job.phase_ = JobPhase::Head;
-        PrepareAndLaunch(job);
+    PrepareProxy();
+    // A cancel that came while the previous attempt was wound up sends nothing more.
+    if (cancelRequested_) {
+        SetResult(JobResults::Cancelled);
+        FinalizeOrRetry();
         return;
     }
-    job.phase_ = JobPhase::File;
-    if (job.file_->CurrentSize() == job.file_->ExpectedSize() && !HasFileChanged(job, nullptr)) {
-        job.upToDate_ = true;
-        Finish(job);
-        return;
-    }
-    PrepareAndLaunch(job);
-}
-
-void Downloader::PrepareAndLaunch(DownloadJob& job)
-{
-    if (!PrepareRequest(job)) {
-        FinalizeOrRetry(job);
-        return;
-    }
-    PrepareProxy(job);
-    if (!Api().SendRequest(job.request_.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
-                           reinterpret_cast<DWORD_PTR>(&job))) {
+    if (!Api().SendRequest(request_.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                           reinterpret_cast<DWORD_PTR>(this))) {
         const DWORD error = GetLastError();
         VM_ORL_LOG(LevelError, L"%s: WinHttpSendRequest failed with %s", L"OrlDownload::Downloader::PrepareAndLaunch",
                    FormatWin32Error(error).c_str());
-        SetError(job, error);
-        FinalizeOrRetry(job);
+        SetError(error);
+        FinalizeOrRetry();
     }
 }
 
-HINTERNET Downloader::OpenRequest(DownloadJob& job, const wchar_t* verb)
+HINTERNET DownloadJob::OpenRequest(const wchar_t* verb)
 {
-    return Api().OpenRequest(job.connection_.get(), verb, job.url_.Path(), nullptr, WINHTTP_NO_REFERER,
-                             WINHTTP_DEFAULT_ACCEPT_TYPES, job.url_.Https() ? WINHTTP_FLAG_SECURE : 0);
+    return Api().OpenRequest(connection_.get(), verb, url_.Path(), nullptr, WINHTTP_NO_REFERER,
+                             WINHTTP_DEFAULT_ACCEPT_TYPES, url_.Https() ? WINHTTP_FLAG_SECURE : 0);
 }
 
-bool Downloader::PrepareRequest(DownloadJob& job)
+DWORD DownloadJob::SetRequestOption(HINTERNET request, DWORD option, DWORD value)
+{
+    if (Api().SetOption(request, option, &value, sizeof(value)))
+        return 0;
+    const DWORD error = GetLastError();
+    VM_ORL_LOG(LevelError, L"%s: WinHttpSetOption failed with %s", L"OrlDownload::Downloader::PrepareRequest",
+               FormatWin32Error(error).c_str());
+    return error;
+}
+
+bool DownloadJob::PrepareRequest()
 {
     static const wchar_t kFunction[] = L"OrlDownload::Downloader::PrepareRequest";
-    if (!job.OpenConnection())
+    if (!OpenConnection())
         return false;
     VmCommon::UniqueWinHttp request;
-    if (job.phase_ == JobPhase::File) {
-        request.reset(CreateFileRequest(job));
+    if (phase_ == JobPhase::File) {
+        request.reset(CreateFileRequest());
     } else {
         VM_ORL_LOG(LevelDebug, L"%s: Prepare HEAD request", kFunction);
-        request.reset(OpenRequest(job, L"HEAD"));
+        request.reset(OpenRequest(L"HEAD"));
     }
     if (!request) {
         const DWORD error = GetLastError();
         VM_ORL_LOG(LevelError, L"%s: Failed HttpOpenRequest: %s", kFunction, FormatWin32Error(error).c_str());
-        SetError(job, error);
+        SetError(error);
         return false;
     }
-    if (Api().SetStatusCallback(request.get(), &Downloader::HttpCallback, kNotifications, 0) ==
+    if (Api().SetStatusCallback(request.get(), &DownloadJob::HttpCallback, kNotifications, 0) ==
         WINHTTP_INVALID_STATUS_CALLBACK) {
         const DWORD error = GetLastError();
         VM_ORL_LOG(LevelError, L"%s: Failed WinHttpSetStatusCallback: %s", kFunction, FormatWin32Error(error).c_str());
-        request.reset();
-        SetError(job, error);
+        SetError(error);
         return false;
     }
-    // Only a TLS connection has a certificate to judge; a plain request with a verifier would
-    // otherwise always fail.
-    if (job.verifier_ && job.url_.Https()) {
-        DWORD flags = kVerifierSecurityFlags;
-        if (!Api().SetOption(request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags))) {
-            const DWORD error = GetLastError();
-            VM_ORL_LOG(LevelError, L"%s: WinHttpSetOption failed with %s", kFunction, FormatWin32Error(error).c_str());
+    // Only a TLS connection has a certificate to judge. The relaxed flags would hold for every
+    // hop while the verifier sees only the first, so such a job follows no redirect: a 3xx ends
+    // it with its status.
+    if (verifier_ && url_.Https()) {
+        DWORD error = SetRequestOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY,
+                                       WINHTTP_OPTION_REDIRECT_POLICY_NEVER);
+        if (!error)
+            error = SetRequestOption(request.get(), WINHTTP_OPTION_SECURITY_FLAGS, kVerifierSecurityFlags);
+        if (error) {
             Api().SetStatusCallback(request.get(), nullptr, 0, 0);
-            request.reset();
-            SetError(job, error);
+            SetError(error);
             return false;
         }
     }
-    job.request_ = std::move(request);
+    request_ = std::move(request);
     return true;
 }
 
-HINTERNET Downloader::CreateFileRequest(DownloadJob& job)
+HINTERNET DownloadJob::CreateFileRequest()
 {
     static const wchar_t kFunction[] = L"OrlDownload::Downloader::CreateFileRequest";
-    HINTERNET request = OpenRequest(job, L"GET");
+    HINTERNET request = OpenRequest(L"GET");
     if (!request)
         return nullptr;
-    const File* file = job.file_.get();
-    if (file && file->IsOpen() && file->CurrentSize() != 0 && job.header_ && job.header_->HasLastModified()) {
+    const File* file = file_.get();
+    if (file && file->IsOpen() && file->CurrentSize() != 0 && header_ && header_->HasLastModified()) {
         VM_ORL_LOG(LevelDebug, L"%s: Prepare GET request from offset %lu", kFunction, file->CurrentSize());
-        if (const auto headers = ResumeHeaders(job.header_->LastModifiedText(), file->CurrentSize())) {
+        if (const auto headers = ResumeHeaders(header_->LastModifiedText(), file->CurrentSize())) {
             if (!Api().AddRequestHeaders(request, headers->c_str(), static_cast<DWORD>(headers->size()),
                                          WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_COALESCE_WITH_COMMA))
                 VM_ORL_LOG(LevelError, L"%s: Adding headers failed: %s", kFunction,
@@ -303,129 +328,134 @@ HINTERNET Downloader::CreateFileRequest(DownloadJob& job)
     return request;
 }
 
-void Downloader::PrepareProxy(DownloadJob& job)
+void DownloadJob::PrepareProxy()
 {
-    InterlockedExchange(&job.result_, 0);
-    job.lastError_ = 0;
-    const bool goodHeader = job.header_ && job.header_->IsGood();
-    const bool wroteBytes = job.file_ && job.file_->BytesThisStart() != 0;
+    const bool goodHeader = header_ && header_->IsGood();
+    const bool wroteBytes = file_ && file_->BytesThisStart() != 0;
     const ProxyMode preferred = Instance().PreferredMode();
     if (!goodHeader && !wroteBytes)
-        job.proxyMode_ = NextProxyMode(job.proxyMode_, preferred);
+        proxyMode_ = NextProxyMode(proxyMode_, preferred);
     for (;;) {
         bool configured = false;
-        if (job.proxyMode_ == ProxyMode::Manual)
-            configured = job.ConfigureManualProxy();
-        else if (job.proxyMode_ == ProxyMode::Auto)
-            configured = job.ConfigureAutoProxy();
+        if (proxyMode_ == ProxyMode::Manual)
+            configured = ConfigureManualProxy();
+        else if (proxyMode_ == ProxyMode::Auto)
+            configured = ConfigureAutoProxy();
         else
             break; // direct: the session has no proxy
         if (configured)
             break;
-        job.proxyMode_ = NextProxyMode(job.proxyMode_, preferred);
+        proxyMode_ = NextProxyMode(proxyMode_, preferred);
     }
-    InterlockedExchange(&job.stopFlag_, 0);
-    // A cancel that came while the previous attempt was wound up must stop this one too.
-    if (job.cancelRequested_)
-        SetResult(job, JobResults::Cancelled);
+    stopFlag_ = false;
 }
 
-void CALLBACK Downloader::HttpCallback(HINTERNET, DWORD_PTR context, DWORD status, void* info, DWORD length)
+void CALLBACK DownloadJob::HttpCallback(HINTERNET, DWORD_PTR context, DWORD status, void* info, DWORD length)
+{
+    if (auto* job = reinterpret_cast<DownloadJob*>(context))
+        job->OnNotification(status, info, length);
+}
+
+void DownloadJob::OnNotification(DWORD status, void* info, DWORD length)
 {
     static const wchar_t kFunction[] = L"OrlDownload::Downloader::HttpCallback";
-    DownloadJob* job = reinterpret_cast<DownloadJob*>(context);
-    if (!job)
-        return;
     bool pending = false;
     switch (status) {
-    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE: pending = OnHeadersAvailable(*job); break;
-    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE: pending = OnReadComplete(*job, length); break;
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE: pending = OnHeadersAvailable(); break;
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE: pending = OnReadComplete(length); break;
     case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR: {
         const auto* result = static_cast<const WINHTTP_ASYNC_RESULT*>(info);
         const uint64_t operation = result ? result->dwResult : 0;
         const DWORD error = result ? result->dwError : ERROR_WINHTTP_INTERNAL_ERROR;
         VM_ORL_LOG(LevelWarning, L"%s: Error in callback, phase '%s', error %lu. Finishing job.", kFunction,
                    AsyncOperationName(operation), error);
-        SetError(*job, error);
+        SetError(error);
         break;
     }
-    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE: pending = OnSendRequestComplete(*job); break;
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE: pending = OnSendRequestComplete(); break;
     default: VM_ORL_LOG(LevelWarning, L"%s: Unknown callback: %lu", kFunction, status); break;
     }
     if (!pending)
-        FinalizeOrRetry(*job);
+        FinalizeOrRetry();
 }
 
-bool Downloader::OnSendRequestComplete(DownloadJob& job)
+bool DownloadJob::OnSendRequestComplete()
 {
     static const wchar_t kFunction[] = L"OrlDownload::Downloader::OnSendRequestComplete";
-    if (job.StopRequested())
+    if (StopRequested())
         return false;
-    if (job.verifier_ && job.url_.Https() && !job.CallCertVerifierCallback()) {
+    if (verifier_ && url_.Https() && !CallCertVerifierCallback()) {
         VM_ORL_LOG(LevelInfo, L"%s: Server failed authenticity check", kFunction);
-        SetError(job, kSecureFailure);
+        SetError(kSecureFailure);
         return false;
     }
-    if (!Api().ReceiveResponse(job.request_.get(), nullptr)) {
+    if (!Api().ReceiveResponse(request_.get(), nullptr)) {
         const DWORD error = GetLastError();
         VM_ORL_LOG(LevelError, L"%s: WinHttpReceiveResponse failed with %s", kFunction, FormatWin32Error(error).c_str());
-        SetError(job, error);
+        SetError(error);
         return false;
     }
     return true;
 }
 
-bool Downloader::OnHeadersAvailable(DownloadJob& job)
+bool DownloadJob::OnHeadersAvailable()
 {
-    ReadHeader(job);
-    if (!job.StopRequested() && job.phase_ == JobPhase::File)
-        return ReceiveData(job);
-    SetResult(job, JobResults::Success);
+    ReadHeader();
+    if (!StopRequested() && phase_ == JobPhase::File)
+        return ReceiveData();
+    SetResult(JobResults::Success);
     return false;
 }
 
-void Downloader::ReadHeader(DownloadJob& job)
+void DownloadJob::ReadHeader()
 {
     static const wchar_t kFunction[] = L"OrlDownload::Downloader::ReadHeader";
     VM_ORL_LOG(LevelDebug, L"%s: Received headers", kFunction);
-    auto header = std::make_unique<Header>(job.request_.get());
+    auto header = std::make_unique<Header>(request_.get());
     header->LogHeader();
 
-    File* file = job.file_.get();
+    File* file = file_.get();
     DWORD resetError = 0;
     const uint32_t status = header->StatusCode();
     if (!header->IsGood()) {
         VM_ORL_LOG(LevelWarning, L"%s: Aborting, HTTP status: %lu %s", kFunction, status, header->StatusText());
-        SetResult(job, header->ToJobResult());
+        SetResult(header->ToJobResult());
         if (status == 412) {
-            job.header_.reset();
+            header_.reset();
             // Only a conditional request of an open partial file gets 412; a destination that
             // was never opened has nothing to truncate and is not created for it.
             if (file && file->IsOpen())
                 resetError = file->Reset(kUnknownSize);
         }
     } else if (status == 200 && file) {
-        if (HasFileChanged(job, header.get()))
+        if (HasFileChanged(header.get()))
             resetError = file->Reset(header->ContentLength());
         // A full answer to a GET always replaces the file from its start; it also opens a file
         // that did not exist when the server sent no length to compare with.
-        if (!resetError && job.phase_ == JobPhase::File && (!file->IsOpen() || file->CurrentSize() != 0))
+        if (!resetError && phase_ == JobPhase::File && (!file->IsOpen() || file->CurrentSize() != 0))
             resetError = file->Reset(header->ContentLength());
+    } else if (status == 206 && file && phase_ == JobPhase::File &&
+               header->ContentRangeStart() != file->CurrentSize()) {
+        // Appending bytes from another offset would corrupt the file: start it over, as after 412.
+        VM_ORL_LOG(LevelWarning, L"%s: Partial answer starts at %lu instead of %lu, starting over", kFunction,
+                   header->ContentRangeStart(), file->CurrentSize());
+        SetResult(JobResults::HttpRetryableError);
+        resetError = file->Reset(kUnknownSize);
     }
     // The HEAD answer (full length and dates) is kept over a later 206.
-    if (!job.header_ || job.header_->StatusCode() != 200)
-        job.header_ = std::move(header);
+    if (!header_ || header_->StatusCode() != 200)
+        header_ = std::move(header);
     if (resetError)
-        SetError(job, resetError);
+        SetError(resetError);
 }
 
-bool Downloader::HasFileChanged(DownloadJob& job, const Header* header)
+bool DownloadJob::HasFileChanged(const Header* header)
 {
     static const wchar_t kFunction[] = L"OrlDownload::Downloader::HasFileChanged";
-    File* file = job.file_.get();
+    File* file = file_.get();
     if (!file)
         return false;
-    const Header* h = header ? header : job.header_.get();
+    const Header* h = header ? header : header_.get();
     if (!h)
         return true;
     if (h->ContentLength() == file->ExpectedSize()) {
@@ -444,32 +474,32 @@ bool Downloader::HasFileChanged(DownloadJob& job, const Header* header)
     return true;
 }
 
-bool Downloader::ReceiveData(DownloadJob& job)
+bool DownloadJob::ReceiveData()
 {
-    if (!Api().ReadData(job.request_.get(), job.buffer_.get(), kReceiveBufferSize, nullptr)) {
+    if (!Api().ReadData(request_.get(), buffer_.get(), kReceiveBufferSize, nullptr)) {
         const DWORD error = GetLastError();
         VM_ORL_LOG(LevelWarning, L"%s: WinHttpReadData failed: %s", L"OrlDownload::Downloader::ReceiveData",
                    FormatWin32Error(error).c_str());
-        SetError(job, error);
+        SetError(error);
         return false;
     }
     return true;
 }
 
-bool Downloader::OnReadComplete(DownloadJob& job, DWORD bytes)
+bool DownloadJob::OnReadComplete(DWORD bytes)
 {
     static const wchar_t kFunction[] = L"OrlDownload::Downloader::OnReadComplete";
-    File* file = job.file_.get();
+    File* file = file_.get();
     if (bytes > 0) {
         // Written on this thread before the next read is issued: one buffer, one read in flight.
-        const DWORD error = file ? file->WriteData(job.buffer_.get(), bytes) : ERROR_INVALID_HANDLE;
+        const DWORD error = file ? file->WriteData(buffer_.get(), bytes) : ERROR_INVALID_HANDLE;
         if (error)
-            SetError(job, error);
+            SetError(error);
         else
-            ReportProgress(job);
-        if (job.StopRequested())
+            ReportProgress();
+        if (StopRequested())
             return false;
-        return ReceiveData(job);
+        return ReceiveData();
     }
     VM_ORL_LOG(LevelDebug, L"%s: All data has been received", kFunction);
     if (file && file->ExpectedSize() != kUnknownSize && file->CurrentSize() < file->ExpectedSize()) {
@@ -477,99 +507,102 @@ bool Downloader::OnReadComplete(DownloadJob& job, DWORD bytes)
                    L"%s: All data received but file is smaller than Content-Length header says. Handling as "
                    L"NetworkReset error.",
                    kFunction);
-        SetResult(job, JobResults::NetworkReset);
+        SetResult(JobResults::NetworkReset);
     } else {
-        SetResult(job, JobResults::Success);
+        SetResult(JobResults::Success);
     }
     return false;
 }
 
-void Downloader::FinalizeOrRetry(DownloadJob& job)
+void DownloadJob::FinalizeOrRetry()
 {
-    if (job.request_) {
-        Api().SetStatusCallback(job.request_.get(), nullptr, 0, 0);
-        job.request_.reset();
+    if (request_) {
+        Api().SetStatusCallback(request_.get(), nullptr, 0, 0);
+        request_.reset();
     }
-    if (job.ShouldRetry()) {
-        PrepareAndLaunch(job);
+    if (ShouldRetry()) {
+        PrepareAndLaunch();
         return;
     }
-    if (job.phase_ == JobPhase::Head && !job.cancelRequested_) {
-        if (job.header_ && job.header_->IsGood()) {
-            if (job.file_->CurrentSize() == job.file_->ExpectedSize()) {
-                job.upToDate_ = true;
-                Finish(job);
+    if (phase_ == JobPhase::Head && !cancelRequested_) {
+        if (header_ && header_->IsGood()) {
+            if (file_->CurrentSize() == file_->ExpectedSize()) {
+                upToDate_ = true;
+                Finish();
             } else {
-                job.phase_ = JobPhase::File;
-                ReportProgress(job);
-                PrepareAndLaunch(job);
+                phase_ = JobPhase::File;
+                ReportProgress();
+                PrepareAndLaunch();
             }
             return;
         }
         VM_ORL_LOG(LevelDebug, L"%s: Getting header failed -> don't attempt to download file",
                    L"OrlDownload::Downloader::FinalizeOrRetry");
     }
-    Finish(job);
+    Finish();
 }
 
-void Downloader::Finish(DownloadJob& job)
+void DownloadJob::Finish()
 {
-    job.connection_.reset();
-    if (job.file_)
-        job.file_->FinishWriting(job.result_ == JobResults::Success);
-    Complete(job);
+    connection_.reset();
+    if (file_)
+        file_->FinishWriting(result_ == JobResults::Success);
+    Complete();
 }
 
-void Downloader::Complete(DownloadJob& job)
+void DownloadJob::Complete()
 {
-    job.endTick_ = GetTickCount();
-    if (InterlockedExchange(&job.cancelRequested_, 0))
-        InterlockedExchange(&job.result_, static_cast<LONG>(JobResults::Cancelled));
-    job.phase_ = JobPhase::Done;
-    LogSummary(job);
-    const JobResult result = static_cast<JobResult>(job.result_);
+    endTick_ = GetTickCount();
+    finished_ = true;
+    if (cancelRequested_.exchange(false))
+        result_ = JobResults::Cancelled;
+    // Read once, so that the summary and the callback tell the same result.
+    const JobResult result = result_;
+    phase_ = JobPhase::Done;
+    LogSummary(result);
     if (result == JobResults::Success)
-        Instance().RememberProxy(job.proxyMode_, job.proxyAddress_);
+        Instance().RememberProxy(proxyMode_, proxyAddress_);
     // The last action on the job: the callee may destroy it.
-    if (job.callback_)
-        job.callback_(job.callbackContext_, kEventFinished, result, job.upToDate_ ? 1 : 0);
+    if (callback_)
+        callback_(callbackContext_, kEventFinished, result, upToDate_ ? 1 : 0);
 }
 
-void Downloader::LogSummary(DownloadJob& job)
+void DownloadJob::LogSummary(JobResult result)
 {
     JobSummary summary;
-    summary.result = static_cast<JobResult>(job.result_);
-    summary.url = job.url_.Text();
-    summary.hasFile = job.file_ != nullptr;
-    if (job.file_) {
-        summary.path = job.file_->Path();
-        summary.bytes = job.file_->BytesThisStart();
+    summary.result = result;
+    summary.url = url_.Text();
+    summary.hasFile = file_ != nullptr;
+    if (file_) {
+        summary.path = file_->Path();
+        summary.bytes = file_->BytesThisStart();
     }
-    summary.upToDate = job.upToDate_;
-    summary.retries = job.retryCount_;
-    summary.proxyMode = job.proxyMode_;
-    summary.httpStatus = job.header_ ? job.header_->StatusCode() : 0;
-    summary.lastError = job.lastError_;
-    summary.elapsedMs = ElapsedMs(job.startTick_, job.endTick_);
+    summary.upToDate = upToDate_;
+    summary.retries = retryCount_;
+    summary.proxyMode = proxyMode_;
+    summary.httpStatus = header_ ? header_->StatusCode() : 0;
+    summary.lastError = lastError_;
+    summary.elapsedMs = ElapsedMs(startTick_, endTick_);
     Instance().LogSummary(SummaryLevel(summary.result), FormatSummary(summary));
 }
 
-void Downloader::ReportProgress(DownloadJob& job)
+void DownloadJob::ReportProgress()
 {
-    if (job.callback_ && job.file_)
-        job.callback_(job.callbackContext_, kEventProgress, job.file_->CurrentSize(), job.file_->ExpectedSize());
+    if (callback_ && file_)
+        callback_(callbackContext_, kEventProgress, file_->CurrentSize(), file_->ExpectedSize());
 }
 
-void Downloader::SetResult(DownloadJob& job, JobResult result)
+void DownloadJob::SetResult(JobResult result)
 {
-    InterlockedCompareExchange(&job.result_, static_cast<LONG>(result), 0);
-    InterlockedExchange(&job.stopFlag_, 1);
+    JobResult none = 0;
+    result_.compare_exchange_strong(none, result);
+    stopFlag_ = true;
 }
 
-void Downloader::SetError(DownloadJob& job, DWORD error)
+void DownloadJob::SetError(DWORD error)
 {
-    job.lastError_ = error;
-    SetResult(job, ResultFromError(error));
+    lastError_ = error;
+    SetResult(ResultFromError(error));
 }
 
 } // namespace OrlDownload

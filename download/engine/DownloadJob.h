@@ -1,5 +1,5 @@
 // One download: a URL, the destination file with its metafile, the stored response header and
-// the WinHTTP handles of the attempt under way. Downloader drives it from WinHTTP's callback.
+// the WinHTTP handles of the attempt under way.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +10,7 @@
 #include "download/engine/Header.h"
 #include "download/engine/Url.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -26,6 +27,11 @@ constexpr uint32_t kEventFinished = 1;
 // Gets the server certificate (DER) and answers nonzero to trust the server.
 using CertVerifierCallback = int (*)(void* context, const unsigned char* certificate, uint32_t length);
 
+// The job drives its own requests from WinHTTP's callback. Every member runs on the thread that
+// started the job or on the WinHTTP worker thread of the job's current notification; a job never
+// has more than one asynchronous call outstanding. Once an asynchronous call has been issued, the
+// job may finish on another thread at any moment, so nothing touches it afterwards. Only Cancel
+// may come from any thread, hence the atomic flags and result.
 class DownloadJob {
 public:
     explicit DownloadJob(const wchar_t* url);
@@ -34,20 +40,44 @@ public:
 
     bool HasBuffer() const { return buffer_ != nullptr; }
     void SetCertVerifier(CertVerifierCallback verifier, void* context);
-    // Any thread: raises the flags and records Cancelled; nothing in flight is aborted.
+    void Start(const wchar_t* path, JobCallback callback, void* context, SECURITY_ATTRIBUTES* security);
+    // Any thread: raises the flags and records Cancelled; nothing in flight is aborted. Once the
+    // job has reported its end, it does nothing.
     void Cancel();
     int64_t LastModifiedSeconds() const;
     int64_t ServerDateSeconds() const;
 
 private:
-    friend class Downloader;
+    static void CALLBACK HttpCallback(HINTERNET request, DWORD_PTR context, DWORD status, void* info,
+                                      DWORD length);
+    void OnNotification(DWORD status, void* info, DWORD length);
+    void SetResult(JobResult result);
+    void SetError(DWORD error);
+    bool StopRequested() const { return stopFlag_; }
 
+    void PrepareAndLaunch();
+    bool PrepareRequest();
     bool OpenConnection();
+    HINTERNET OpenRequest(const wchar_t* verb);
+    HINTERNET CreateFileRequest();
+    // 0 or the Win32 error, logged.
+    DWORD SetRequestOption(HINTERNET request, DWORD option, DWORD value);
+    void PrepareProxy();
     bool ConfigureManualProxy();
     bool ConfigureAutoProxy();
+    bool OnSendRequestComplete();
     bool CallCertVerifierCallback();
+    bool OnHeadersAvailable();
+    void ReadHeader();
+    bool HasFileChanged(const Header* header);
+    bool ReceiveData();
+    bool OnReadComplete(DWORD bytes);
     bool ShouldRetry();
-    bool StopRequested() const { return stopFlag_ != 0; }
+    void FinalizeOrRetry();
+    void Finish();
+    void Complete();
+    void LogSummary(JobResult result);
+    void ReportProgress();
 
     std::unique_ptr<File> file_;
     std::unique_ptr<Header> header_;
@@ -56,8 +86,7 @@ private:
     VmCommon::UniqueWinHttp connection_;
     VmCommon::UniqueWinHttp request_;
     DWORD lastError_ = 0;
-    // Written by Cancel from any thread, hence interlocked.
-    volatile LONG result_ = 0;
+    std::atomic<JobResult> result_{0};
     DWORD startTick_ = 0;
     DWORD endTick_ = 0;
     uint32_t retryCount_ = 0;
@@ -65,42 +94,14 @@ private:
     JobCallback callback_ = nullptr;
     void* callbackContext_ = nullptr;
     std::unique_ptr<unsigned char[]> buffer_;
-    volatile LONG stopFlag_ = 1;
-    volatile LONG cancelRequested_ = 0;
+    std::atomic<bool> stopFlag_{true};
+    std::atomic<bool> cancelRequested_{false};
+    // Set when the job has reported its end, cleared by the next start.
+    std::atomic<bool> finished_{false};
     ProxyMode proxyMode_ = ProxyMode::Unset;
     std::wstring proxyAddress_;
     CertVerifierCallback verifier_ = nullptr;
     void* verifierContext_ = nullptr;
-};
-
-// The request flow of a job. Every function runs on the thread that started the job or on the
-// WinHTTP worker thread of the job's current notification; a job never has more than one
-// asynchronous call outstanding. Once an asynchronous call has been issued, the job may finish
-// on another thread at any moment, so nothing touches it afterwards.
-class Downloader {
-public:
-    static void Start(DownloadJob& job, const wchar_t* path, JobCallback callback, void* context,
-                      SECURITY_ATTRIBUTES* security);
-    static void CALLBACK HttpCallback(HINTERNET request, DWORD_PTR context, DWORD status, void* info,
-                                      DWORD length);
-    static void SetResult(DownloadJob& job, JobResult result);
-    static void SetError(DownloadJob& job, DWORD error);
-    static void PrepareAndLaunch(DownloadJob& job);
-    static bool PrepareRequest(DownloadJob& job);
-    static HINTERNET OpenRequest(DownloadJob& job, const wchar_t* verb);
-    static HINTERNET CreateFileRequest(DownloadJob& job);
-    static void PrepareProxy(DownloadJob& job);
-    static bool OnSendRequestComplete(DownloadJob& job);
-    static bool OnHeadersAvailable(DownloadJob& job);
-    static void ReadHeader(DownloadJob& job);
-    static bool HasFileChanged(DownloadJob& job, const Header* header);
-    static bool ReceiveData(DownloadJob& job);
-    static bool OnReadComplete(DownloadJob& job, DWORD bytes);
-    static void FinalizeOrRetry(DownloadJob& job);
-    static void Finish(DownloadJob& job);
-    static void Complete(DownloadJob& job);
-    static void LogSummary(DownloadJob& job);
-    static void ReportProgress(DownloadJob& job);
 };
 
 } // namespace OrlDownload

@@ -36,6 +36,7 @@ DWORD File::EnsureOpen()
                    path_.c_str(), FormatWin32Error(error).c_str());
         return error;
     }
+    opened_ = true;
     if (existed)
         return CalculateSizes();
     // A file created just now is empty.
@@ -155,6 +156,12 @@ DWORD File::WriteData(const void* buffer, uint32_t count)
 {
     if (!file_)
         return ERROR_INVALID_HANDLE;
+    // Past 4 GiB the sizes would wrap, and a retry would then ask for the wrong range.
+    if (!SizeCanGrow(currentSize_, count) || !SizeCanGrow(bytesThisStart_, count)) {
+        VM_ORL_LOG(LevelError, L"%s: WriteFile(%s) failed: %s", L"OrlDownload::File::WriteData", path_.c_str(),
+                   FormatWin32Error(ERROR_FILE_TOO_LARGE).c_str());
+        return ERROR_FILE_TOO_LARGE;
+    }
     if (!metafileCurrent_) {
         // A failure is logged; the download goes on, only a crash would lose the resume point.
         SetSizeToMetaFile(expectedSize_);
@@ -174,12 +181,16 @@ DWORD File::WriteData(const void* buffer, uint32_t count)
 
 void File::FinishWriting(bool success)
 {
+    // A file this start could not open has unknown sizes; its metafile still holds the resume point.
+    if (!opened_)
+        return;
     if (success && expectedSize_ == kUnknownSize)
         expectedSize_ = currentSize_;
     if (currentSize_ == expectedSize_) {
         if (GetFileAttributesW(metaPath_.c_str()) != INVALID_FILE_ATTRIBUTES)
             DeleteFileW(metaPath_.c_str());
-    } else {
+    } else if (!metafileCurrent_) {
+        // A current metafile is not written again: on a full disk that could fail.
         SetSizeToMetaFile(expectedSize_);
     }
     metafileCurrent_ = false;

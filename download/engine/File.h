@@ -58,6 +58,8 @@ private:
     // before the first byte of a start (and again after a reset), so that a process that is
     // killed mid-download leaves a file the next run resumes instead of fetching again.
     bool metafileCurrent_ = false;
+    // Whether EnsureOpen succeeded since construction, that is in this start of the job.
+    bool opened_ = false;
 };
 
 } // namespace OrlDownload

@@ -62,6 +62,9 @@ Header::Header(void* request)
     QueryTime(*api, request, WINHTTP_QUERY_DATE, date_);
     if (!QueryText(*api, request, WINHTTP_QUERY_LAST_MODIFIED, lastModifiedText_))
         hasLastModified_ = false;
+    wchar_t range[64];
+    if (QueryText(*api, request, WINHTTP_QUERY_CONTENT_RANGE, range))
+        contentRangeStart_ = OrlDownload::ContentRangeStart(range);
 }
 
 void Header::LogHeader() const

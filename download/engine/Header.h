@@ -30,6 +30,8 @@ public:
 
     bool HasLastModified() const { return hasLastModified_; }
     uint32_t ContentLength() const { return contentLength_; }
+    // Where a partial answer's Content-Range starts; kUnknownSize when there is none.
+    uint32_t ContentRangeStart() const { return contentRangeStart_; }
     const SYSTEMTIME& LastModified() const { return lastModified_; }
     const wchar_t* LastModifiedText() const { return lastModifiedText_; }
     const wchar_t* StatusText() const { return statusText_; }
@@ -39,6 +41,7 @@ public:
 private:
     bool hasLastModified_ = false;
     uint32_t contentLength_ = kUnknownSize;
+    uint32_t contentRangeStart_ = kUnknownSize;
     SYSTEMTIME lastModified_{};
     wchar_t lastModifiedText_[64] = {};
     wchar_t statusText_[128] = {};

@@ -29,7 +29,7 @@ void OrlDownload_StartDownload(DownloadJob* job, const wchar_t* path, OrlDownloa
                                void* context, SECURITY_ATTRIBUTES* security)
 {
     if (job)
-        OrlDownload::Downloader::Start(*job, path, callback, context, security);
+        job->Start(path, callback, context, security);
 }
 
 int64_t OrlDownload_GetLastModified(const DownloadJob* job) { return job ? job->LastModifiedSeconds() : 0; }

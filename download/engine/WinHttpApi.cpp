@@ -33,20 +33,12 @@ DWORD BindWinHttp(VmCommon::DelayLoadedLibrary& library, WinHttpApi& api)
 {
     WinHttpApi found;
     DWORD failure = 0;
-    const bool ok = Find(library, "WinHttpOpen", found.Open, failure) &&
-                    Find(library, "WinHttpCloseHandle", found.CloseHandle, failure) &&
-                    Find(library, "WinHttpConnect", found.Connect, failure) &&
-                    Find(library, "WinHttpOpenRequest", found.OpenRequest, failure) &&
-                    Find(library, "WinHttpAddRequestHeaders", found.AddRequestHeaders, failure) &&
-                    Find(library, "WinHttpSendRequest", found.SendRequest, failure) &&
-                    Find(library, "WinHttpReceiveResponse", found.ReceiveResponse, failure) &&
-                    Find(library, "WinHttpQueryHeaders", found.QueryHeaders, failure) &&
-                    Find(library, "WinHttpReadData", found.ReadData, failure) &&
-                    Find(library, "WinHttpSetStatusCallback", found.SetStatusCallback, failure) &&
-                    Find(library, "WinHttpSetOption", found.SetOption, failure) &&
-                    Find(library, "WinHttpQueryOption", found.QueryOption, failure) &&
-                    Find(library, "WinHttpCrackUrl", found.CrackUrl, failure) &&
-                    Find(library, "WinHttpGetProxyForUrl", found.GetProxyForUrl, failure);
+#define VM_FIND(member) Find(library, "WinHttp" #member, found.member, failure)
+    const bool ok = VM_FIND(Open) && VM_FIND(CloseHandle) && VM_FIND(Connect) && VM_FIND(OpenRequest) &&
+                    VM_FIND(AddRequestHeaders) && VM_FIND(SendRequest) && VM_FIND(ReceiveResponse) &&
+                    VM_FIND(QueryHeaders) && VM_FIND(ReadData) && VM_FIND(SetStatusCallback) && VM_FIND(SetOption) &&
+                    VM_FIND(QueryOption) && VM_FIND(CrackUrl) && VM_FIND(GetProxyForUrl);
+#undef VM_FIND
     api = ok ? found : WinHttpApi{};
     return ok ? 0 : failure;
 }

@@ -1,9 +1,9 @@
 // The engine against real servers on 127.0.0.1 (nginx and the fault back end of servers.py),
 // under Wine: what reaches the disk, which requests the servers saw, the job results and the
-// summary lines.
+// summary lines (each of their three forms once).
 #include "download/engine/OrlDownload.h"
-#include "tests/support/CaptureLog.h"
 #include "tests/download/EngineTestSupport.h"
+#include "tests/support/CaptureLog.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -24,16 +24,11 @@ int64_t NowSeconds()
     return OrlDownload::FileTimeToUnixSeconds((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
 }
 
-bool Matches(const std::wstring& text, const std::wstring& pattern)
-{
-    return std::regex_match(text, std::wregex(pattern));
-}
-
 // The summary line, split at a known literal prefix; the rest is matched as a pattern.
 ::testing::AssertionResult SummaryIs(const std::wstring& url, const std::wstring& prefix, const std::wstring& tail)
 {
     const std::wstring line = SummaryLine(url);
-    if (line.compare(0, prefix.size(), prefix) == 0 && Matches(line.substr(prefix.size()), tail))
+    if (line.compare(0, prefix.size(), prefix) == 0 && std::regex_match(line.substr(prefix.size()), std::wregex(tail)))
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "summary line: " << Narrow(line) << "\nexpected: " << Narrow(prefix)
                                          << " + /" << Narrow(tail) << "/";
@@ -47,6 +42,20 @@ void WritePartial(const std::wstring& path, const Bytes& content, size_t size)
     WriteFileBytes(path + L".dl", Bytes(meta, meta + 4));
 }
 
+// Each recorded request starts with its expected prefix.
+::testing::AssertionResult RequestsAre(const std::vector<std::string>& seen, const std::vector<std::string>& expected)
+{
+    bool same = seen.size() == expected.size();
+    for (size_t i = 0; same && i < seen.size(); ++i)
+        same = seen[i].compare(0, expected[i].size(), expected[i]) == 0;
+    if (same)
+        return ::testing::AssertionSuccess();
+    auto failure = ::testing::AssertionFailure() << "requests seen:";
+    for (const std::string& line : seen)
+        failure << "\n  " << line;
+    return failure;
+}
+
 class DownloadEngine : public ::testing::Test {
 protected:
     void SetUp() override
@@ -58,27 +67,6 @@ protected:
     }
     static std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
     std::wstring Dest(const std::wstring& name) const { return dir_.Path() + L"\\" + name; }
-
-    // A file of 300000 bytes, the first 100000 of them already on disk with their metafile,
-    // fetched through the fault back end under key with options; it must end complete.
-    struct Resumed {
-        std::wstring url;
-        std::wstring path;
-        JobRun run;
-        std::vector<std::string> requests;
-    };
-    Resumed ResumeThroughFault(const std::wstring& key, const std::wstring& options)
-    {
-        const Bytes content = RandomBytes(300000, 7);
-        ServeFile(name_, content);
-        Resumed r{FaultUrl(key, options, name_), Dest(name_), {}, {}};
-        WritePartial(r.path, content, 100000);
-        r.run = RunJob(r.url, r.path);
-        EXPECT_EQ(0u, r.run.result) << Narrow(log_.Dump());
-        EXPECT_EQ(Sha256(content), Sha256(ReadBytes(r.path)));
-        r.requests = FaultRequests(key);
-        return r;
-    }
 
     static CaptureLog& log_;
     std::wstring name_;
@@ -97,13 +85,12 @@ TEST_F(DownloadEngine, NewFileIsFetchedWithOneFullGet)
     const JobRun run = RunJob(url, path);
     ASSERT_EQ(0u, run.result) << Narrow(log_.Dump());
     EXPECT_FALSE(run.upToDate);
-    EXPECT_EQ(Sha256(content), Sha256(ReadBytes(path)));
+    EXPECT_TRUE(HasContent(path, content));
     EXPECT_EQ(-1, MetafileSize(path));
 
     const auto requests = NginxRequests(uri, 1);
     ASSERT_EQ(1u, requests.size());
     EXPECT_EQ("GET", requests[0].method);
-    EXPECT_EQ(200, requests[0].status);
     EXPECT_EQ("-", requests[0].range);
 
     // Progress after every buffer, never backwards, ending at the full size.
@@ -119,7 +106,7 @@ TEST_F(DownloadEngine, NewFileIsFetchedWithOneFullGet)
                           LR"(\d+ms \(300000 bytes -> \d+kB/s\))"));
 }
 
-TEST_F(DownloadEngine, CompleteFileIsCheckedWithOneHead)
+TEST_F(DownloadEngine, CompleteFileIsCheckedWithOneHeadAndLosesALeftoverMetafile)
 {
     const Bytes content = RandomBytes(200000, 2);
     ServeFile(name_, content);
@@ -127,17 +114,23 @@ TEST_F(DownloadEngine, CompleteFileIsCheckedWithOneHead)
     const std::wstring url = Url(TestServers().http, uri);
     const std::wstring path = Dest(name_);
     ASSERT_EQ(0u, RunJob(url, path).result);
+    // A complete file whose metafile was left behind (a crash between the last byte and the end).
+    WritePartial(path, content, content.size());
 
-    const JobRun again = RunJob(url, path);
-    EXPECT_EQ(0u, again.result);
-    EXPECT_TRUE(again.upToDate);
+    WatchedJob job(url, path);
+    EXPECT_EQ(0u, job.Wait(60000));
+    EXPECT_EQ(-1, MetafileSize(path));
+    EXPECT_TRUE(HasContent(path, content));
+    // A cancel after the end is ignored: it must not stop the next start (which the stored header
+    // answers without a request).
+    job.Cancel();
+    job.Start();
+    EXPECT_EQ(0u, job.Wait(60000));
     const auto requests = NginxRequests(uri, 2);
     ASSERT_EQ(2u, requests.size());
     EXPECT_EQ("HEAD", requests[1].method);
-    EXPECT_EQ(Sha256(content), Sha256(ReadBytes(path)));
     EXPECT_TRUE(SummaryIs(url, L" I: (FILE) Success '" + url + L"' -> '" + path + L"': UP-TO-DATE (0 retries) in ",
                           LR"(\d+ms)"));
-    EXPECT_EQ(1u, log_.Count(L"OrlDownload::Downloader::HasFileChanged: File has not changed"));
 }
 
 TEST_F(DownloadEngine, NewerOrResizedServerFileIsFetchedAgain)
@@ -148,30 +141,18 @@ TEST_F(DownloadEngine, NewerOrResizedServerFileIsFetchedAgain)
     ServeFile(name_, RandomBytes(150000, 3));
     ASSERT_EQ(0u, RunJob(url, path).result);
 
-    // Same size, but the server's copy is newer than the local one.
-    const Bytes newer = RandomBytes(150000, 4);
-    ServeFile(name_, newer, +3600);
-    JobRun run = RunJob(url, path);
-    EXPECT_EQ(0u, run.result);
-    EXPECT_FALSE(run.upToDate);
-    EXPECT_EQ(Sha256(newer), Sha256(ReadBytes(path)));
-    EXPECT_GE(log_.Count(L"File is older than server timestamp", VmOrlLogging::LevelInfo), 1u);
-
-    const Bytes resized = RandomBytes(90000, 5);
-    ServeFile(name_, resized, +3600);
-    run = RunJob(url, path);
-    EXPECT_EQ(0u, run.result);
-    EXPECT_EQ(Sha256(resized), Sha256(ReadBytes(path)));
-    EXPECT_EQ(1u, log_.Count(L"File size has changed: Local: 150000 (150000), remote: 90000"));
-
+    // Same size, but the server's copy is newer than the local one; then another size.
+    for (const Bytes& changed : {RandomBytes(150000, 4), RandomBytes(90000, 5)}) {
+        ServeFile(name_, changed, +3600);
+        const JobRun run = RunJob(url, path);
+        EXPECT_EQ(0u, run.result);
+        EXPECT_FALSE(run.upToDate);
+        EXPECT_TRUE(HasContent(path, changed));
+    }
     const auto requests = NginxRequests(uri, 5);
     ASSERT_EQ(5u, requests.size());
-    for (size_t i : {1u, 3u})
-        EXPECT_EQ("HEAD", requests[i].method);
-    for (size_t i : {2u, 4u}) {
-        EXPECT_EQ("GET", requests[i].method);
+    for (size_t i : {2u, 4u})
         EXPECT_EQ("-", requests[i].range) << "a changed file is fetched whole";
-    }
 }
 
 TEST_F(DownloadEngine, PartialFileResumesWithConditionalRange)
@@ -179,18 +160,16 @@ TEST_F(DownloadEngine, PartialFileResumesWithConditionalRange)
     const Bytes content = RandomBytes(300000, 6);
     ServeFile(name_, content);
     const std::wstring uri = L"/" + name_;
-    const std::wstring url = Url(TestServers().http, uri);
     const std::wstring path = Dest(name_);
     WritePartial(path, content, 100000);
 
-    const JobRun run = RunJob(url, path);
+    const JobRun run = RunJob(Url(TestServers().http, uri), path);
     ASSERT_EQ(0u, run.result) << Narrow(log_.Dump());
-    EXPECT_EQ(Sha256(content), Sha256(ReadBytes(path)));
+    EXPECT_TRUE(HasContent(path, content));
     EXPECT_EQ(-1, MetafileSize(path));
     const auto requests = NginxRequests(uri, 2);
     ASSERT_EQ(2u, requests.size());
     EXPECT_EQ("HEAD", requests[0].method);
-    EXPECT_EQ("GET", requests[1].method);
     EXPECT_EQ(206, requests[1].status);
     EXPECT_EQ("bytes=100000-", requests[1].range);
     EXPECT_TRUE(std::regex_match(requests[1].ifUnmodifiedSince,
@@ -200,60 +179,46 @@ TEST_F(DownloadEngine, PartialFileResumesWithConditionalRange)
     ASSERT_FALSE(run.progress.empty());
     EXPECT_EQ(100000u, run.progress.front().current);
     EXPECT_EQ(300000u, run.progress.front().expected);
-    // The HEAD's full answer is the header kept; only the missing bytes were written.
-    EXPECT_TRUE(SummaryIs(url, L" I: (FILE) Success '" + url + L"' -> '" + path + L"':(0 retries) [HTTP 200][Win32 0] in ",
-                          LR"(\d+ms \(200000 bytes -> \d+kB/s\))"));
 }
 
-TEST_F(DownloadEngine, FullAnswerToARangedGetReplacesTheFile)
+TEST_F(DownloadEngine, ResumeAnswersThatDoNotFitStartTheFileOver)
 {
-    const Resumed r = ResumeThroughFault(L"norange", L"norange");
-    ASSERT_EQ(2u, r.requests.size());
-    EXPECT_EQ(0u, r.requests[0].find("HEAD 200 "));
-    EXPECT_EQ(0u, r.requests[1].find("GET 200 range=bytes=100000- ius="));
-    EXPECT_TRUE(SummaryIs(r.url, L" I: (FILE) Success", LR"(.*\(300000 bytes -> \d+kB/s\))"));
-}
-
-TEST_F(DownloadEngine, PreconditionFailedStartsOverAfterOneRetry)
-{
-    const Resumed r = ResumeThroughFault(L"p412", L"seq=ok.412");
-    ASSERT_EQ(3u, r.requests.size());
-    EXPECT_EQ(0u, r.requests[0].find("HEAD 200 "));
-    EXPECT_EQ(0u, r.requests[1].find("GET 412 range=bytes=100000- ius="));
-    EXPECT_EQ("GET 200 range= ius=", r.requests[2]);
-    EXPECT_EQ(1u, log_.Count(L"SHOULD retry (count=0, err=HttpRetryableError, win32err=0)"));
-    EXPECT_TRUE(SummaryIs(r.url, L" I: (FILE) Success '" + r.url + L"' -> '" + r.path + L"':(1 retries) [HTTP 200]", L".*"));
-}
-
-TEST_F(DownloadEngine, WithoutLastModifiedAPartialFileIsFetchedFromZero)
-{
-    const Resumed r = ResumeThroughFault(L"nolm", L"nolm");
-    ASSERT_EQ(2u, r.requests.size());
-    EXPECT_EQ(0u, r.requests[0].find("HEAD 200 "));
-    EXPECT_EQ("GET 200 range= ius=", r.requests[1]);
-    EXPECT_EQ(0u, log_.Count(L"> Last-modified"));
-    EXPECT_EQ(1u, log_.Count(L"OrlDownload::Downloader::CreateFileRequest: Prepare GET request (full)"));
-    EXPECT_EQ(0, r.run.lastModified);
+    const Bytes content = RandomBytes(300000, 7);
+    ServeFile(name_, content);
+    const struct {
+        const wchar_t* key;
+        const wchar_t* options;
+        std::vector<std::string> requests;
+    } cases[] = {
+        // A full answer to the ranged GET replaces the file.
+        {L"norange", L"norange", {"HEAD 200 ", "GET 200 range=bytes=100000- ius="}},
+        // 412 truncates, and the retry fetches the whole file.
+        {L"p412", L"seq=ok.412", {"HEAD 200 ", "GET 412 range=bytes=100000- ius=", "GET 200 range= ius="}},
+        // Without Last-Modified there is nothing to resume against.
+        {L"nolm", L"nolm", {"HEAD 200 ", "GET 200 range= ius="}},
+        // A partial answer from another offset than the one asked for.
+        {L"shift", L"seq=ok.shift1000", {"HEAD 200 ", "GET 206 range=bytes=100000- ius=", "GET 200 range= ius="}},
+    };
+    for (const auto& c : cases) {
+        const std::wstring path = Dest(std::wstring(c.key) + L".bin");
+        WritePartial(path, content, 100000);
+        EXPECT_EQ(0u, RunJob(FaultUrl(c.key, c.options, name_), path).result) << Narrow(c.key);
+        EXPECT_TRUE(HasContent(path, content)) << Narrow(c.key);
+        EXPECT_TRUE(RequestsAre(FaultRequests(c.key), c.requests)) << Narrow(c.key);
+    }
 }
 
 TEST_F(DownloadEngine, DroppedConnectionsResumeFromTheBytesOnDisk)
 {
     const Bytes content = RandomBytes(300000, 10);
     ServeFile(name_, content);
-    const std::wstring url = FaultUrl(L"drops", L"seq=drop70000.drop70000.drop70000", name_);
     const std::wstring path = Dest(name_);
 
-    ASSERT_EQ(0u, RunJob(url, path).result) << Narrow(log_.Dump());
-    EXPECT_EQ(Sha256(content), Sha256(ReadBytes(path)));
-    const auto requests = FaultRequests(L"drops");
-    ASSERT_EQ(4u, requests.size());
-    EXPECT_EQ(0u, requests[0].find("GET 200 range= "));
-    EXPECT_EQ(0u, requests[1].find("GET 206 range=bytes=70000- "));
-    EXPECT_EQ(0u, requests[2].find("GET 206 range=bytes=140000- "));
-    EXPECT_EQ(0u, requests[3].find("GET 206 range=bytes=210000- "));
+    ASSERT_EQ(0u, RunJob(FaultUrl(L"drops", L"seq=drop70000.drop70000.drop70000", name_), path).result);
+    EXPECT_TRUE(HasContent(path, content));
+    EXPECT_TRUE(RequestsAre(FaultRequests(L"drops"), {"GET 200 range= ", "GET 206 range=bytes=70000- ",
+                                                      "GET 206 range=bytes=140000- ", "GET 206 range=bytes=210000- "}));
     EXPECT_EQ(3u, log_.Count(L"err=NetworkReset"));
-    EXPECT_TRUE(SummaryIs(url, L" I: (FILE) Success '" + url + L"' -> '" + path + L"':(3 retries) [HTTP 200]",
-                          LR"(.*\(300000 bytes -> \d+kB/s\))"));
 }
 
 TEST_F(DownloadEngine, FailureOnEveryAttemptEndsAfterFourWithTheLastResult)
@@ -261,46 +226,35 @@ TEST_F(DownloadEngine, FailureOnEveryAttemptEndsAfterFourWithTheLastResult)
     const Bytes content = RandomBytes(300000, 11);
     ServeFile(name_, content);
     // Three answers of 503, then the connection drops every time.
-    const std::wstring url = FaultUrl(L"fourth", L"seq=503.503.503.drop50000*", name_);
     const std::wstring path = Dest(name_);
 
-    EXPECT_EQ(10u, RunJob(url, path).result) << Narrow(log_.Dump());
+    EXPECT_EQ(10u, RunJob(FaultUrl(L"fourth", L"seq=503.503.503.drop50000*", name_), path).result);
     EXPECT_EQ(4u, FaultRequests(L"fourth").size());
     EXPECT_EQ(3u, log_.Count(L"err=HttpRetryableError"));
-    EXPECT_TRUE(SummaryIs(url, L".W: (FILE) NetworkReset '" + url + L"' -> '" + path + L"':(3 retries) ",
-                          LR"(.*\(50000 bytes -> \d+kB/s\))"));
 
     // The partial file keeps its metafile, and the next start resumes it.
     EXPECT_EQ(50000u, FileSize(path));
     EXPECT_EQ(300000, MetafileSize(path));
-    const std::wstring later = FaultUrl(L"fourth-later", L"-", name_);
-    ASSERT_EQ(0u, RunJob(later, path).result);
-    EXPECT_EQ(Sha256(content), Sha256(ReadBytes(path)));
-    const auto requests = FaultRequests(L"fourth-later");
-    ASSERT_EQ(2u, requests.size());
-    EXPECT_EQ(0u, requests[1].find("GET 206 range=bytes=50000- "));
+    ASSERT_EQ(0u, RunJob(FaultUrl(L"fourth-later", L"-", name_), path).result);
+    EXPECT_TRUE(HasContent(path, content));
+    EXPECT_TRUE(RequestsAre(FaultRequests(L"fourth-later"), {"HEAD 200 ", "GET 206 range=bytes=50000- "}));
 }
 
-TEST_F(DownloadEngine, HttpStatusesMapToResultsAndOnlyTransientOnesRetry)
+TEST_F(DownloadEngine, OnlyTransientHttpStatusesRetry)
 {
     ServeFile(name_, RandomBytes(1000, 12));
     const struct {
         int status;
         uint32_t result;
         size_t attempts;
-    } cases[] = {{401, 5, 4}, {403, 5, 4}, {404, 6, 1}, {408, 7, 4}, {412, 7, 4}, {503, 7, 4}, {504, 7, 4}, {500, 8, 1}};
+    } cases[] = {{403, 5, 4}, {404, 6, 1}, {500, 8, 1}};
     for (const auto& c : cases) {
         const std::wstring status = std::to_wstring(c.status);
-        const std::wstring key = L"status" + status;
-        const std::wstring url = FaultUrl(key, L"seq=" + status + L"*", name_);
         const std::wstring path = Dest(status + L".bin");
-        EXPECT_EQ(c.result, RunJob(url, path).result) << c.status;
-        EXPECT_EQ(c.attempts, FaultRequests(key).size()) << c.status;
+        EXPECT_EQ(c.result, RunJob(FaultUrl(L"status" + status, L"seq=" + status + L"*", name_), path).result);
+        EXPECT_EQ(c.attempts, FaultRequests(L"status" + status).size()) << c.status;
         EXPECT_FALSE(Exists(path)) << c.status;
         EXPECT_FALSE(Exists(path + L".dl")) << c.status;
-        EXPECT_TRUE(SummaryIs(url, L".W: (FILE) " + std::wstring(OrlDownload_ResultToString(c.result)),
-                              L".*:\\(" + std::to_wstring(c.attempts - 1) + L" retries\\) \\[HTTP " + status +
-                                  L"\\]\\[Win32 0\\].*"));
     }
 }
 
@@ -313,40 +267,32 @@ TEST_F(DownloadEngine, ForbiddenRetriesCycleThroughTheProxyModes)
     const std::wstring proxy = L"127.0.0.1:" + std::to_wstring(TestServers().fault);
     OrlDownload_SetProxy(proxy.c_str());
     log_.Clear();
-    const std::wstring url = FaultUrl(L"cycle", L"seq=403*", name_);
 
-    EXPECT_EQ(5u, RunJob(url, Dest(name_)).result);
-    EXPECT_EQ(4u, FaultRequests(L"cycle").size());
+    EXPECT_EQ(5u, RunJob(FaultUrl(L"cycle", L"seq=403*", name_), Dest(name_)).result);
     // Manual (the preferred mode), direct, automatic (none found) then manual, direct.
     std::vector<std::wstring> steps;
-    for (const auto& line : log_.Lines()) {
-        if (line.text.find(L"Using manual proxy '" + proxy + L"'") != std::wstring::npos)
+    for (const std::wstring& line : log_.Texts()) {
+        if (line.find(L"Using manual proxy '" + proxy + L"'") != std::wstring::npos)
             steps.push_back(L"manual");
-        else if (line.text.find(L"Didn't get autoproxy") != std::wstring::npos)
+        else if (line.find(L"Didn't get autoproxy") != std::wstring::npos)
             steps.push_back(L"auto failed");
-        else if (line.text.find(L"SHOULD retry") != std::wstring::npos)
+        else if (line.find(L"SHOULD retry") != std::wstring::npos)
             steps.push_back(L"retry");
     }
     const std::vector<std::wstring> expected = {L"manual", L"retry", L"retry", L"auto failed", L"manual", L"retry"};
     EXPECT_EQ(expected, steps) << Narrow(log_.Dump());
-    // The last attempt went direct: no proxy tag.
-    EXPECT_TRUE(SummaryIs(url, L".W: (FILE) HttpForbidden", LR"(.*:\(3 retries\) \[HTTP 403\].*)"));
     OrlDownload_SetProxy(nullptr);
 }
 
 TEST_F(DownloadEngine, ProxyThatWorkedIsReportedAndForgottenAfterADirectSuccess)
 {
-    const Bytes content = RandomBytes(120000, 14);
-    ServeFile(name_, content);
+    ServeFile(name_, RandomBytes(120000, 14));
     const std::wstring proxy = L"127.0.0.1:" + std::to_wstring(TestServers().fault);
     OrlDownload_SetProxy(proxy.c_str());
     const std::wstring url = Url(TestServers().http, L"/" + name_);
-    const std::wstring path = Dest(name_);
 
-    ASSERT_EQ(0u, RunJob(url, path).result) << Narrow(log_.Dump());
-    EXPECT_EQ(Sha256(content), Sha256(ReadBytes(path)));
+    ASSERT_EQ(0u, RunJob(url, Dest(name_)).result) << Narrow(log_.Dump());
     EXPECT_TRUE(SummaryIs(url, L" I: (FILE) Success", LR"(.*:\(0 retries\) \[m-proxy\]\[HTTP 200\].*)"));
-
     uint32_t length = 0;
     EXPECT_EQ(2u, OrlDownload_GetUsedProxy(nullptr, &length));
     ASSERT_EQ(proxy.size() + 1, length);
@@ -362,7 +308,6 @@ TEST_F(DownloadEngine, ProxyThatWorkedIsReportedAndForgottenAfterADirectSuccess)
     // ... until a direct success replaces it.
     OrlDownload_SetProxy(nullptr);
     ASSERT_EQ(0u, RunJob(url, Dest(L"direct.bin")).result);
-    EXPECT_TRUE(SummaryIs(url, L" I: (FILE) Success", LR"(.*:\(0 retries\) \[HTTP 200\].*)"));
     EXPECT_EQ(1u, OrlDownload_GetUsedProxy(buffer.data(), &length));
     EXPECT_EQ(0u, length);
 }
@@ -376,34 +321,32 @@ TEST_F(DownloadEngine, InvalidUrlFailsBeforeTheStartReturns)
         EXPECT_TRUE(run.finishedOnStartingThread);
         EXPECT_TRUE(SummaryIs(url, L".W: (HEAD) InvalidUrl '" + url + L"': (0 retries) [HTTP 0][Win32 0] in ",
                               LR"([1-9]\d*ms)"));
-        EXPECT_EQ(1u, log_.Count(L"OrlDownload::Url::Url: WinHttpCrackUrl failed for '" + url + L"': [",
-                                 VmOrlLogging::LevelWarning));
     }
     EXPECT_FALSE(Exists(Dest(name_)));
-
-    // Jobs this quick end within the millisecond they started, which counts as 1 ms.
-    size_t oneMs = 0;
-    for (int i = 0; i < 20; ++i) {
-        const std::wstring url = L"bad url " + std::to_wstring(i);
-        ASSERT_EQ(2u, RunJob(url, Dest(name_)).result);
-        const std::wstring line = SummaryLine(url);
-        EXPECT_EQ(std::wstring::npos, line.find(L" in 0ms")) << Narrow(line);
-        oneMs += line.size() > 7 && line.compare(line.size() - 7, 7, L" in 1ms") == 0;
-    }
-    EXPECT_GT(oneMs, 0u);
 }
 
-TEST_F(DownloadEngine, CancelledBeforeTheStartEndsAtOnce)
+TEST_F(DownloadEngine, CancelBeforeTheStartOrDuringTheHeadSendsNothingMore)
 {
-    ServeFile(name_, RandomBytes(1000, 15));
-    const std::wstring url = Url(TestServers().http, L"/" + name_);
+    ServeFile(name_, RandomBytes(100000, 15));
     JobOptions options;
     options.cancelBeforeStart = true;
-    const JobRun run = RunJob(url, Dest(name_), options);
-    EXPECT_EQ(13u, run.result);
-    EXPECT_TRUE(run.finishedBeforeStartReturned);
-    EXPECT_TRUE(SummaryIs(url, L".W: (HEAD) Cancelled '" + url + L"': (0 retries) [HTTP 0][Win32 0] in ", LR"(\d+ms)"));
+    const JobRun before = RunJob(Url(TestServers().http, L"/" + name_), Dest(name_), options);
+    EXPECT_EQ(13u, before.result);
+    EXPECT_TRUE(before.finishedBeforeStartReturned);
     EXPECT_TRUE(NginxRequests(L"/" + name_).empty());
+
+    // The HEAD of a partial file is held by the server while the cancel comes.
+    const std::wstring path = Dest(L"partial.bin");
+    WritePartial(path, RandomBytes(100000, 15), 40000);
+    const std::wstring url = FaultUrl(L"head", L"seq=stall2000", name_);
+    WatchedJob job(url, path);
+    job.Cancel();
+    EXPECT_EQ(13u, job.Wait(60000));
+    for (const std::string& request : FaultRequests(L"head"))
+        EXPECT_EQ(0u, request.find("HEAD ")) << request;
+    EXPECT_EQ(40000u, FileSize(path));
+    EXPECT_EQ(100000, MetafileSize(path));
+    EXPECT_TRUE(SummaryIs(url, L".W: (FILE) Cancelled '" + url + L"'", L".*"));
 }
 
 TEST_F(DownloadEngine, CancelStopsARunningDownloadAndTheNextStartResumes)
@@ -421,14 +364,11 @@ TEST_F(DownloadEngine, CancelStopsARunningDownloadAndTheNextStartResumes)
         EXPECT_EQ(13u, job.Wait(60000));
     }
     const uint64_t size = FileSize(path);
-    EXPECT_GE(size, 300000u);
     EXPECT_LT(size, content.size());
     EXPECT_EQ(2000000, MetafileSize(path));
-    EXPECT_TRUE(SummaryIs(slow, L".W: (FILE) Cancelled '" + slow + L"'", L".*"));
 
-    const std::wstring fast = Url(TestServers().http, L"/" + name_);
-    ASSERT_EQ(0u, RunJob(fast, path).result);
-    EXPECT_EQ(Sha256(content), Sha256(ReadBytes(path)));
+    ASSERT_EQ(0u, RunJob(Url(TestServers().http, L"/" + name_), path).result);
+    EXPECT_TRUE(HasContent(path, content));
     const auto requests = NginxRequests(L"/" + name_, 2);
     ASSERT_EQ(2u, requests.size());
     EXPECT_EQ("bytes=" + std::to_string(size) + "-", requests[1].range);
@@ -438,48 +378,73 @@ TEST_F(DownloadEngine, AnswerWithoutLengthToANewFileIsDownloaded)
 {
     const Bytes content = RandomBytes(250000, 17);
     ServeFile(name_, content);
-    const std::wstring url = FaultUrl(L"nocl", L"nocl", name_);
     const std::wstring path = Dest(name_);
 
-    const JobRun run = RunJob(url, path);
+    const JobRun run = RunJob(FaultUrl(L"nocl", L"nocl", name_), path);
     ASSERT_EQ(0u, run.result) << Narrow(log_.Dump());
-    EXPECT_EQ(Sha256(content), Sha256(ReadBytes(path)));
+    EXPECT_TRUE(HasContent(path, content));
     EXPECT_EQ(-1, MetafileSize(path));
     ASSERT_FALSE(run.progress.empty());
     EXPECT_EQ(kUnknownSize, run.progress.back().expected);
 }
 
-TEST_F(DownloadEngine, FolderInTheWayIsAFileAccessFailure)
+TEST_F(DownloadEngine, UnopenableDestinationFailsAndKeepsTheResumePoint)
 {
-    ServeFile(name_, RandomBytes(1000, 18));
-    const std::wstring url = Url(TestServers().http, L"/" + name_);
-    const std::wstring path = Dest(L"folder");
-    ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
-    EXPECT_EQ(3u, RunJob(url, path).result);
-    EXPECT_TRUE(SummaryIs(url, L".W: (FILE) FileAccess '" + url + L"' -> '" + path + L"':(0 retries) [HTTP 0][Win32 ",
-                          LR"([1-9]\d*\] in \d+ms \(0 bytes -> 0kB/s\))"));
-    EXPECT_FALSE(Exists(path + L".dl"));
+    const Bytes content = RandomBytes(300000, 18);
+    ServeFile(name_, content);
+    const std::wstring uri = L"/" + name_;
+    const std::wstring url = Url(TestServers().http, uri);
+    const std::wstring folder = Dest(L"folder");
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    EXPECT_EQ(3u, RunJob(url, folder).result);
+    EXPECT_FALSE(Exists(folder + L".dl"));
+
+    // A partial file another process holds without sharing.
+    const std::wstring path = Dest(name_);
+    WritePartial(path, content, 100000);
+    {
+        VmCommon::UniqueFile lock(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(lock);
+        EXPECT_EQ(3u, RunJob(url, path).result);
+    }
+    EXPECT_EQ(300000, MetafileSize(path));
+    ASSERT_EQ(0u, RunJob(url, path).result);
+    EXPECT_TRUE(HasContent(path, content));
+    const auto requests = NginxRequests(uri, 2);
+    ASSERT_EQ(2u, requests.size());
+    EXPECT_EQ("bytes=100000-", requests[1].range);
+}
+
+TEST_F(DownloadEngine, FullDiskEndsAtOnceAndKeepsTheMetafile)
+{
+    if (TestServers().smallDisk.empty())
+        GTEST_SKIP() << "servers.py mounts the small file system only when run as root";
+    ServeFile(name_, RandomBytes(2000000, 22));
+    const std::wstring path = TestServers().smallDisk + L"\\" + name_;
+
+    EXPECT_EQ(4u, RunJob(FaultUrl(L"full", L"-", name_), path).result) << Narrow(log_.Dump());
+    EXPECT_EQ(1u, FaultRequests(L"full").size());
+    EXPECT_EQ(2000000, MetafileSize(path));
+    EXPECT_GT(FileSize(path), 0u);
+    DeleteFileW(path.c_str());
+    DeleteFileW((path + L".dl").c_str());
 }
 
 TEST_F(DownloadEngine, RefusingVerifierEndsAfterFourAttempts)
 {
     ServeFile(name_, RandomBytes(5000, 19));
     const std::wstring url = Url(TestServers().https, L"/" + name_, true);
-    const std::wstring path = Dest(name_);
     std::vector<Bytes> seen;
     JobOptions options;
     options.withVerifier = true;
     options.verifierAnswer = 0;
     options.certificatesSeen = &seen;
 
-    EXPECT_EQ(11u, RunJob(url, path, options).result);
+    EXPECT_EQ(11u, RunJob(url, Dest(name_), options).result);
     ASSERT_EQ(4u, seen.size());
     for (const Bytes& certificate : seen)
         EXPECT_EQ(ReadBytes(TestServers().serverCertificate), certificate) << "the verifier gets the server's DER";
-    EXPECT_EQ(4u, log_.Count(L"OrlDownload::Downloader::OnSendRequestComplete: Server failed authenticity check",
-                             VmOrlLogging::LevelInfo));
-    EXPECT_TRUE(SummaryIs(url, L".W: (FILE) NetworkInvalidCertificate", LR"(.*:\(3 retries\) \[HTTP 0\]\[Win32 12175\].*)"));
-    EXPECT_FALSE(Exists(path));
+    EXPECT_FALSE(Exists(Dest(name_)));
 }
 
 TEST_F(DownloadEngine, VerifierAloneJudgesTheServerCertificate)
@@ -490,32 +455,32 @@ TEST_F(DownloadEngine, VerifierAloneJudgesTheServerCertificate)
 
     // Without a verifier the platform refuses a server of an unknown authority ...
     const JobRun refused = RunJob(rogue, Dest(L"refused.bin"));
-    EXPECT_NE(0u, refused.result);
-    const std::wstring line = SummaryLine(rogue);
-    std::wsmatch match;
-    ASSERT_TRUE(std::regex_search(line, match, std::wregex(LR"(\(3 retries\) \[HTTP 0\]\[Win32 (\d+)\])"))) << Narrow(line);
-    const uint32_t error = static_cast<uint32_t>(std::stoul(match[1].str()));
-    EXPECT_TRUE(error == 12157 || error == 12175) << error;
-    EXPECT_EQ(OrlDownload::ResultFromError(error), refused.result);
+    EXPECT_TRUE(refused.result == 11 || refused.result == 12) << refused.result; // Wine gives 12157
 
     // ... which an accepting verifier takes on.
     std::vector<Bytes> seen;
     JobOptions options;
     options.withVerifier = true;
     options.certificatesSeen = &seen;
-    const std::wstring accepted = Dest(L"accepted.bin");
-    ASSERT_EQ(0u, RunJob(rogue, accepted, options).result);
-    EXPECT_EQ(Sha256(content), Sha256(ReadBytes(accepted)));
+    ASSERT_EQ(0u, RunJob(rogue, Dest(L"accepted.bin"), options).result);
+    EXPECT_TRUE(HasContent(Dest(L"accepted.bin"), content));
     EXPECT_EQ(1u, seen.size());
 
-    // The server of the authority the prefix trusts needs no verifier.
-    ASSERT_EQ(0u, RunJob(Url(TestServers().https, L"/" + name_, true), Dest(L"trusted.bin")).result);
+    // A redirect would take a checked job to a server its verifier never sees.
+    seen.clear();
+    const std::wstring hop = L"/redirect/" + std::to_wstring(TestServers().httpsRogue) + L"/" + name_;
+    EXPECT_EQ(8u, RunJob(Url(TestServers().https, hop, true), Dest(L"redirected.bin"), options).result);
+    EXPECT_EQ(1u, seen.size());
+    EXPECT_FALSE(Exists(Dest(L"redirected.bin")));
 
-    // A plain connection has no certificate to judge: the verifier is not asked.
+    // A plain connection has no certificate to judge: the verifier is not asked, and the log says so.
     seen.clear();
     options.verifierAnswer = 0;
-    EXPECT_EQ(0u, RunJob(Url(TestServers().http, L"/" + name_), Dest(L"plain.bin"), options).result);
+    const std::wstring plain = Url(TestServers().http, L"/" + name_);
+    EXPECT_EQ(0u, RunJob(plain, Dest(L"plain.bin"), options).result);
     EXPECT_TRUE(seen.empty());
+    EXPECT_EQ(1u, log_.Count(L"No certificate check for the plain http URL '" + plain + L"'",
+                             VmOrlLogging::LevelWarning));
 }
 
 TEST_F(DownloadEngine, KilledDownloadResumesInANewProcessFromTheBytesOnDisk)
@@ -524,10 +489,9 @@ TEST_F(DownloadEngine, KilledDownloadResumesInANewProcessFromTheBytesOnDisk)
     ServeFile(name_, content);
     // nginx sends one second's worth at once, then keeps to the rate: slow enough to cut.
     const std::wstring uri = L"/rate/300000/" + name_;
-    const std::wstring url = Url(TestServers().http, uri);
     const std::wstring path = Dest(name_);
-    const std::wstring command = L"\"" + BesideTestProgram(L"..\\..\\tools\\OrlDownloadTool.exe") + L"\" \"" + url +
-                                 L"\" \"" + path + L"\"";
+    const std::wstring command = L"\"" + BesideTestProgram(L"..\\..\\tools\\OrlDownloadTool.exe") + L"\" \"" +
+                                 Url(TestServers().http, uri) + L"\" \"" + path + L"\"";
 
     std::vector<uint64_t> sizesAtKill;
     for (const uint64_t cut : {500000u, 1200000u, 1900000u}) {
@@ -540,15 +504,13 @@ TEST_F(DownloadEngine, KilledDownloadResumesInANewProcessFromTheBytesOnDisk)
         WaitForSingleObject(process.get(), 10000);
 
         const Bytes partial = ReadBytes(path);
-        ASSERT_GE(partial.size(), cut);
         ASSERT_LT(partial.size(), content.size());
         EXPECT_TRUE(std::equal(partial.begin(), partial.end(), content.begin())) << "cut at " << cut;
         EXPECT_EQ(2400000, MetafileSize(path)) << "a killed download must stay resumable";
         sizesAtKill.push_back(partial.size());
     }
-    const ProcessResult last = RunProcess(command, 60000);
-    EXPECT_EQ(0u, last.exitCode);
-    EXPECT_EQ(Sha256(content), Sha256(ReadBytes(path)));
+    EXPECT_EQ(0u, RunProcess(command, 60000).exitCode);
+    EXPECT_TRUE(HasContent(path, content));
     EXPECT_EQ(-1, MetafileSize(path));
 
     // Every new process asked for exactly the bytes that were missing.

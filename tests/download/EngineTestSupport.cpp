@@ -5,9 +5,7 @@
 #include "download/engine/WinHttpApi.h"
 #include "tests/support/TestSupport.h"
 
-#include <bcrypt.h>
-
-#include <cstdio>
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -71,6 +69,7 @@ const Servers& TestServers()
         s.docroot = Env(L"VMDL_DOCROOT");
         s.accessLog = Env(L"VMDL_ACCESS_LOG");
         s.serverCertificate = Env(L"VMDL_SERVER_CERT");
+        s.smallDisk = Env(L"VMDL_SMALL_DISK");
         return s;
     }();
     return servers;
@@ -113,26 +112,15 @@ void ServeFile(const std::wstring& name, const Bytes& content, int64_t modifiedS
     SetModified(path, modifiedSecondsFromNow);
 }
 
-std::string Sha256(const Bytes& bytes)
+::testing::AssertionResult HasContent(const std::wstring& path, const Bytes& content)
 {
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0)
-        return "no sha256";
-    unsigned char digest[32] = {};
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    if (BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) == 0) {
-        BCryptHashData(hash, const_cast<unsigned char*>(bytes.data()), static_cast<ULONG>(bytes.size()), 0);
-        BCryptFinishHash(hash, digest, sizeof(digest), 0);
-        BCryptDestroyHash(hash);
-    }
-    BCryptCloseAlgorithmProvider(algorithm, 0);
-    std::string hex;
-    char pair[3];
-    for (unsigned char byte : digest) {
-        snprintf(pair, sizeof(pair), "%02x", byte);
-        hex += pair;
-    }
-    return hex;
+    const Bytes bytes = ReadBytes(path);
+    if (bytes == content)
+        return ::testing::AssertionSuccess();
+    const auto differ = std::mismatch(bytes.begin(), bytes.end(), content.begin(), content.end());
+    return ::testing::AssertionFailure() << Narrow(path) << ": " << bytes.size() << " bytes instead of "
+                                         << content.size() << ", first difference at "
+                                         << (differ.first - bytes.begin());
 }
 
 int64_t MetafileSize(const std::wstring& path)
@@ -212,9 +200,15 @@ JobRun RunJob(const std::wstring& url, const std::wstring& path, const JobOption
 }
 
 WatchedJob::WatchedJob(const std::wstring& url, const std::wstring& path)
-    : job_(OrlDownload_CreateJob(url.c_str())), done_(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+    : job_(OrlDownload_CreateJob(url.c_str())), path_(path), done_(CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
-    OrlDownload_StartDownload(job_, path.c_str(), &Callback, this, nullptr);
+    Start();
+}
+
+void WatchedJob::Start()
+{
+    ResetEvent(done_);
+    OrlDownload_StartDownload(job_, path_.c_str(), &Callback, this, nullptr);
 }
 
 WatchedJob::~WatchedJob()

@@ -7,6 +7,8 @@
 #include "download/engine/OrlDownload.h"
 #include "tests/support/CaptureLog.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -22,6 +24,7 @@ struct Servers {
     std::wstring docroot;
     std::wstring accessLog;
     std::wstring serverCertificate; // DER of the trusted HTTPS server
+    std::wstring smallDisk;         // a folder on a 1 MiB file system; empty when none
     bool Running() const { return http != 0 && fault != 0; }
 };
 const Servers& TestServers();
@@ -34,7 +37,8 @@ Bytes RandomBytes(size_t size, uint32_t seed);
 void ServeFile(const std::wstring& name, const Bytes& content, int64_t modifiedSecondsFromNow = -3600);
 void SetModified(const std::wstring& path, int64_t secondsFromNow);
 void WriteFileBytes(const std::wstring& path, const Bytes& content);
-std::string Sha256(const Bytes& bytes);
+// The file holds exactly content.
+::testing::AssertionResult HasContent(const std::wstring& path, const Bytes& content);
 // The metafile's size; -1 when there is none.
 int64_t MetafileSize(const std::wstring& path);
 uint64_t FileSize(const std::wstring& path);
@@ -71,6 +75,8 @@ class WatchedJob {
 public:
     WatchedJob(const std::wstring& url, const std::wstring& path);
     ~WatchedJob();
+    // Starts the job (again) into the same file.
+    void Start();
     uint32_t BytesOnDisk() const { return current_; }
     void Cancel() { OrlDownload_CancelJob(job_); }
     // The result, or 0xFFFFFFFF when the job did not finish in time (it is then left alone).
@@ -79,6 +85,7 @@ public:
 private:
     static void Callback(void* context, uint32_t event, uint32_t a, uint32_t b);
     OrlDownload::DownloadJob* job_ = nullptr;
+    std::wstring path_;
     HANDLE done_ = nullptr;
     std::atomic<uint32_t> current_{0};
     uint32_t result_ = 0xFFFFFFFF;

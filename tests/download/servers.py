@@ -5,12 +5,14 @@
                -- COMMAND...
 
 Starts on 127.0.0.1, on ports chosen now:
-  * nginx: plain HTTP, HTTPS with a certificate of the test authority, and HTTPS with a
-    certificate of an authority nobody trusts; /rate/<bytes per second>/<name> serves a file slowly;
+  * nginx: plain HTTP, HTTPS with a certificate of the test authority (/redirect/<port>/<name>
+    sends to that port's HTTPS server), and HTTPS with a certificate of an authority nobody
+    trusts; /rate/<bytes per second>/<name> serves a file slowly;
   * the fault back end (this file): what nginx cannot do on demand, see FaultHandler.
 Then runs COMMAND with the ports and paths in VMDL_* environment variables (paths in Windows
 form, Z: being the root under Wine), stops everything and exits with COMMAND's exit code.
 The test authority is made once per work folder and added to the Root store of WINEPREFIX only.
+When run as root, a 1 MiB tmpfs is mounted for the run (VMDL_SMALL_DISK), for a full disk.
 A gtest listing (--gtest_list_tests) runs without servers."""
 
 import argparse
@@ -137,6 +139,9 @@ http {{
         ssl_certificate_key {pki}/trusted-server.key;
         ssl_protocols TLSv1 TLSv1.1 TLSv1.2;
         root {docroot};
+        location ~ ^/redirect/(?<port>[0-9]+)/(?<name>.+)$ {{
+            return 302 https://127.0.0.1:$port/$name;
+        }}
     }}
     server {{
         listen 127.0.0.1:{rogue} ssl;
@@ -196,9 +201,7 @@ class Requests:
 
     def add(self, key, line):
         with self.lock:
-            entries = self.by_key.setdefault(key, [])
-            entries.append(line)
-            return len(entries)
+            self.by_key.setdefault(key, []).append(line)
 
     def lines(self, key):
         with self.lock:
@@ -211,7 +214,9 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
     comma-separated options:
       seq=<a>.<b>...  what the n-th request of <key> gets: "ok", an HTTP status, or "drop<N>"
                       (headers for the whole answer, then N body bytes, then the connection is
-                      closed). An item ending in "*" repeats; after the list, requests are "ok".
+                      closed), "shift<N>" (a ranged answer that starts N bytes late) or
+                      "stall<ms>" (answered "ok" that much later). An item ending in "*"
+                      repeats; after the list, requests are "ok".
       nolm            no Last-Modified;
       nocl            no Content-Length (the body ends when the connection closes);
       norange         Range is ignored: the whole file with 200.
@@ -265,6 +270,8 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
                 key, f"{self.command} {status} range={range_header} ius={ius}")
 
         path = os.path.join(self.server.docroot, name)
+        if action.startswith("stall"):
+            time.sleep(int(action[5:]) / 1000)
         if action.isdigit():
             record(int(action))
             return self.send_text(int(action), f"fault {action}\n", head)
@@ -288,6 +295,8 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
         if range_header.startswith("bytes=") and "norange" not in options:
             first, _, last = range_header[6:].partition("-")
             start = int(first or 0)
+            if action.startswith("shift"):
+                start += int(action[5:])
             end = int(last) if last else len(data) - 1
             if start >= len(data):
                 record(416)
@@ -369,6 +378,10 @@ def main():
 
     nginx = None
     fault = None
+    small = os.path.join(work, "small")
+    os.makedirs(small)
+    mounted = os.geteuid() == 0 and subprocess.call(
+        ["mount", "-t", "tmpfs", "-o", "size=1m", "vmdl-small", small], stderr=subprocess.DEVNULL) == 0
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     try:
         ensure_pki(pki)
@@ -390,6 +403,8 @@ def main():
             "VMDL_DOCROOT_UNIX": docroot,
             "VMDL_ACCESS_LOG_UNIX": os.path.join(work, "access.log"),
         })
+        if mounted:
+            env["VMDL_SMALL_DISK"] = windows_path(small)
         return subprocess.call(command, env=env)
     finally:
         if fault is not None:
@@ -397,6 +412,8 @@ def main():
             fault.server_close()
         if nginx is not None:
             stop_process(nginx)
+        if mounted:
+            subprocess.call(["umount", small])
         shutil.rmtree(work, ignore_errors=True)
 
 
