@@ -36,6 +36,12 @@ class Image:
     directory entry and the checksum."""
 
     def __init__(self, data):
+        try:
+            self._read(data)
+        except struct.error:
+            raise PayloadError("the file ends inside its own headers (truncated?)") from None
+
+    def _read(self, data):
         if len(data) < 64 or data[:2] != b"MZ":
             raise PayloadError("not a Windows program (no MZ header)")
         pe = struct.unpack_from("<I", data, 0x3C)[0]
@@ -119,6 +125,8 @@ def append_payload(data, body):
     end = image.table_offset + image.table_size
     if end != len(data):
         raise PayloadError("the certificate table is not at the end of the file")
+    if image.table_size < 8:
+        raise PayloadError("the certificate table is too small to hold a signature entry")
     entry_length, = struct.unpack_from("<I", data, image.table_offset)
     if (entry_length + 7) // 8 * 8 != image.table_size:
         raise PayloadError("the certificate table holds more than one signature entry, or "

@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
 """The management-server payload end to end: tools/wardline_payload.py writes settings behind the
 built installer (plain and Authenticode-signed with osslsigncode), the program runs under Wine,
-and its log and "wl.ini" show what it made of them."""
+and its log and "wl.ini" show what it made of them. The cases without Wine (a bad key, no UCRT
+address, nothing appended) are SettingProviderTest's."""
 
 import argparse
+import contextlib
+import io
 import os
 import shutil
 import subprocess
@@ -23,12 +26,12 @@ def run(command, **kwargs):
 class WardlinePayload(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.build = ARGS.build_dir
-        cls.source = ARGS.source_dir
+        cls.build, cls.source = ARGS.build_dir, ARGS.source_dir
         cls.prefix = os.path.join(cls.build, "wineprefix")
         cls.work = tempfile.mkdtemp(prefix="wardline-", dir=cls.build)
-        cls.tool = os.path.join(cls.source, "tools", "wardline_payload.py")
         sys.path.insert(0, os.path.join(cls.source, "tools"))
+        import wardline_payload
+        cls.tool = wardline_payload
 
         # A throw-away signer, and a public key the payload carries.
         cls.key = os.path.join(cls.work, "signer.key")
@@ -51,153 +54,112 @@ class WardlinePayload(unittest.TestCase):
         shutil.copyfile(os.path.join(self.build, source), target)
         return target
 
-    def sign(self, path):
-        signed = path + ".signed"
-        run(["osslsigncode", "sign", "-certs", self.cert, "-key", self.key, "-n", "Tolvi",
-             "-in", path, "-out", signed])
-        os.replace(signed, path)
+    def tool_main(self, *arguments):
+        """The tool in-process: (exit code, what it printed on stderr)."""
+        stderr = io.StringIO()
+        with contextlib.redirect_stderr(stderr):
+            code = self.tool.main([str(a) for a in arguments])
+        return code, stderr.getvalue()
 
-    def verify(self, path):
-        return subprocess.run(["osslsigncode", "verify", "-CAfile", self.cert, "-in", path],
-                              capture_output=True, text=True)
-
-    def append(self, path, *options):
-        result = subprocess.run([sys.executable, self.tool, path, path + ".new", *options],
-                                capture_output=True, text=True)
-        self.assertEqual(0, result.returncode, result.stderr)
+    def complete(self, path):
+        code, stderr = self.tool_main(path, path + ".new", "--server-address", SERVER, "--url-path",
+                                      "/wdms/", "--public-key-file", self.public_key, "--ucrt-url", UCRT)
+        self.assertEqual(0, code, stderr)
         os.replace(path + ".new", path)
 
-    def complete(self, path, ucrt=True):
-        options = ["--server-address", SERVER, "--url-path", "/wdms/",
-                   "--public-key-file", self.public_key]
-        self.append(path, *options, *(["--ucrt-url", UCRT] if ucrt else []))
+    def sign(self, path):
+        run(["osslsigncode", "sign", "-certs", self.cert, "-key", self.key, "-n", "Tolvi",
+             "-in", path, "-out", path + ".signed"])
+        os.replace(path + ".signed", path)
 
     def launch(self, path):
-        """Runs the program under Wine; returns (exit code, its log lines, wl.ini bytes or None)."""
-        log = os.path.join(self.prefix, "drive_c", "ProgramData", "Velmora", "Log", "Tolvi",
-                           "stub.log")
+        """Runs the program under Wine; returns (its log text, wl.ini bytes or None)."""
+        log = os.path.join(self.prefix, "drive_c", "ProgramData", "Velmora", "Log", "Tolvi", "stub.log")
         if os.path.exists(log):
             os.remove(log)
-        windows_path = "Z:" + os.path.abspath(path).replace("/", "\\")
-        result = subprocess.run([os.path.join(self.source, "scripts", "wine-run.sh"),
-                                 self.prefix, windows_path, "--nocopy"],
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL, timeout=120)
+        subprocess.run([os.path.join(self.source, "scripts", "wine-run.sh"), self.prefix,
+                        "Z:" + os.path.abspath(path).replace("/", "\\"), "--nocopy"],
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=120)
         with open(log, "rb") as f:
-            lines = f.read().decode("utf-16").splitlines()
+            text = f.read().decode("utf-16")
         ini = os.path.join(os.path.dirname(path), "wl.ini")
-        payload = None
-        if os.path.exists(ini):
-            with open(ini, "rb") as f:
-                payload = f.read()
-        return result.returncode, lines, payload
+        if not os.path.exists(ini):
+            return text, None
+        with open(ini, "rb") as f:
+            return text, f.read()
 
-    def assertLogged(self, lines, text):
-        self.assertTrue(any(line.endswith(text) for line in lines),
-                        f"no line ending in {text!r} in:\n" + "\n".join(lines))
-
-    def assertNotLogged(self, lines, text):
-        self.assertFalse(any(text in line for line in lines),
-                         f"unexpected {text!r} in:\n" + "\n".join(lines))
-
-    def image_end(self, path):
-        import wardline_payload
+    def behind_image(self, path):
         with open(path, "rb") as f:
-            return wardline_payload.Image(f.read()).image_size
-
-    def test_plain_program_has_no_payload_and_says_nothing(self):
-        path = self.program("plain")
-        _, lines, payload = self.launch(path)
-        self.assertIsNone(payload)
-        for text in ("Payload found", "Wardline", "payload", "image", "ExtractImagePayload"):
-            self.assertNotLogged(lines, text)
-        self.assertLogged(lines, "Exiting with code: 1 (Failed)")
+            data = f.read()
+        return data[self.tool.Image(data).image_size:]
 
     def test_complete_payload_turns_the_mode_on(self):
         path = self.program("complete")
         self.complete(path)
-        _, lines, payload = self.launch(path)
-        self.assertLogged(lines, "SettingProvider::ParsePayload: Payload found; reading Wardline settings...")
-        self.assertLogged(lines, f"SettingProvider::ParsePayload: Using Wardline at {SERVER}, ucrt: {UCRT}")
-        self.assertLogged(lines, " I: wWinMain: Wardline mode is active")
-        with open(path, "rb") as f:
-            self.assertEqual(f.read()[self.image_end(path):], payload)
-
-    def test_key_of_wrong_length_keeps_the_normal_mode(self):
-        path = self.program("bad-key")
-        profile = os.path.join(self.work, "bad-key.ini")
-        with open(profile, "w", newline="") as f:
-            f.write(f"[Wardline]\r\nServerAddress={SERVER}\r\nUrlPath=/wdms/\r\nPublicKey=TWFuT\r\n"
-                    f"UniversalCRTUrl={UCRT}\r\n")
-        self.append(path, "--profile", profile)
-        _, lines, payload = self.launch(path)
-        self.assertIsNotNone(payload)
-        self.assertLogged(lines, "SettingProvider::ParsePayload: Couldn't parse payload; ignoring.")
-        self.assertNotLogged(lines, "Wardline mode is active")
-        self.assertNotLogged(lines, "Using Wardline")
-
-    def test_payload_without_ucrt_address_empties_it(self):
-        path = self.program("no-ucrt")
-        self.complete(path, ucrt=False)
-        _, lines, _ = self.launch(path)
-        self.assertLogged(lines, f"SettingProvider::ParsePayload: Using Wardline at {SERVER}, ucrt: ")
-        self.assertLogged(lines, "wWinMain: Wardline mode is active")
+        log, payload = self.launch(path)
+        self.assertIn(f"SettingProvider::ParsePayload: Using Wardline at {SERVER}, ucrt: {UCRT}", log)
+        self.assertIn(" I: wWinMain: Wardline mode is active", log)
+        self.assertEqual(self.behind_image(path), payload)
 
     def test_payload_after_a_signature_is_found_and_the_signature_still_verifies(self):
         path = self.program("signed")
         self.sign(path)
-        image_end = self.image_end(path)
         self.complete(path)
-        verified = self.verify(path)
+        verified = subprocess.run(["osslsigncode", "verify", "-CAfile", self.cert, "-in", path],
+                                  capture_output=True, text=True)
         self.assertEqual(0, verified.returncode, verified.stdout + verified.stderr)
 
-        _, lines, payload = self.launch(path)
-        self.assertLogged(lines, f"SettingProvider::ParsePayload: Using Wardline at {SERVER}, ucrt: {UCRT}")
-        self.assertLogged(lines, "wWinMain: Wardline mode is active")
-        with open(path, "rb") as f:
-            behind = f.read()[image_end:]
-        self.assertEqual(behind, payload, "wl.ini is everything behind the image")
+        log, payload = self.launch(path)
+        self.assertIn(f"SettingProvider::ParsePayload: Using Wardline at {SERVER}, ucrt: {UCRT}", log)
+        self.assertIn("wWinMain: Wardline mode is active", log)
+        self.assertEqual(self.behind_image(path), payload, "wl.ini is everything behind the image")
         self.assertIn(b"Velmora Payload Test Signer", payload, "the certificate table is copied too")
 
     def test_signature_without_settings_is_not_a_payload(self):
         path = self.program("signed-only")
         self.sign(path)
-        _, lines, payload = self.launch(path)
+        log, payload = self.launch(path)
         self.assertIn(b"Velmora Payload Test Signer", payload)
-        self.assertLogged(lines, "SettingProvider::ParsePayload: Couldn't parse payload; ignoring.")
-        self.assertNotLogged(lines, "Wardline mode is active")
+        self.assertIn("SettingProvider::ParsePayload: Couldn't parse payload; ignoring.", log)
+        self.assertNotIn("Wardline mode is active", log)
 
     def test_program_without_the_marker_ignores_a_payload(self):
         path = self.program("unmarked", source="VmNetworkInstaller.exe")
-        # The test build of this program keeps its symbols behind the image, which the tool
-        # refuses to append to; a payload written by hand serves as well here.
+        # The test build keeps its symbols behind the image, which the tool refuses to append
+        # to; a payload written by hand serves as well here.
         with open(path, "ab") as f:
             f.write(f"\r\n[Wardline]\r\nServerAddress={SERVER}\r\nUrlPath=/\r\nPublicKey=TWFu\r\n".encode())
-        _, lines, payload = self.launch(path)
+        log, payload = self.launch(path)
         self.assertIsNone(payload)
-        self.assertNotLogged(lines, "Payload found")
-        self.assertNotLogged(lines, "Wardline")
+        self.assertNotIn("Payload found", log)
+        self.assertNotIn("Wardline", log)
 
-    def test_tool_refuses_what_it_cannot_do_safely(self):
-        path = self.program("refusals")
-        self.complete(path)
+    def test_tool_refuses_with_one_line_and_writes_nothing(self):
+        done = self.program("refusals")
+        self.complete(done)
+        with open(os.path.join(self.build, "VmNetworkInstallerWardline.exe"), "rb") as f:
+            image = f.read()
+        truncated = os.path.join(self.work, "truncated.exe")
+        settings = ["--server-address", SERVER, "--url-path", "/", "--public-key", "TWFu"]
         cases = [
-            ("a second payload", [path, path + ".x", "--server-address", SERVER, "--url-path", "/",
-                                  "--public-key", "TWFu"]),
-            ("a key that is not Base64", [self.program("refusals-key"), path + ".y",
-                                          "--server-address", SERVER, "--url-path", "/",
-                                          "--public-key", "TWFuT"]),
-            ("non-ASCII settings", [self.program("refusals-ascii"), path + ".z",
-                                    "--server-address", "https://\u00fcber.example", "--url-path", "/",
-                                    "--public-key", "TWFu"]),
+            ("a second payload", done, settings),
+            ("a key that is not Base64", self.program("refusals-key"), settings[:-1] + ["TWFuT"]),
+            ("non-ASCII settings", self.program("refusals-ascii"),
+             ["--server-address", "https://\u00fcber.example"] + settings[2:]),
+            ("not a program", self.public_key, settings),
         ]
-        for name, arguments in cases:
+        # Cut anywhere in the headers, or before the end of the image.
+        cases += [(f"cut at {cut}", truncated, settings) for cut in [*range(0, 1024, 12), len(image) - 1]]
+        for name, source, options in cases:
             with self.subTest(name):
-                result = subprocess.run([sys.executable, self.tool, *arguments],
-                                        capture_output=True, text=True)
-                self.assertEqual(1, result.returncode)
-                self.assertIn("wardline_payload: error:", result.stderr)
-                self.assertFalse(os.path.exists(arguments[1]))
+                if source == truncated:
+                    with open(truncated, "wb") as f:
+                        f.write(image[:int(name.split()[-1])])
+                code, stderr = self.tool_main(source, self.work + "/out.exe", *options)
+                self.assertEqual(1, code)
+                self.assertRegex(stderr, r"^wardline_payload: error: [^\n]+\n$")
+                self.assertFalse(os.path.exists(self.work + "/out.exe"))
 
 
 if __name__ == "__main__":
