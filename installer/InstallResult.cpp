@@ -1,20 +1,21 @@
 #include "installer/InstallResult.h"
 
+#include <iterator>
+
 const wchar_t* ResultName(InstallResult value)
 {
-    switch (value) {
-    case InstallResults::Success: return L"Success";
-    case InstallResults::Failed: return L"Failed";
-    case InstallResults::Cancelled: return L"Cancelled";
-    case InstallResults::Communication: return L"Communication";
-    case InstallResults::Privileges: return L"Privileges";
-    case InstallResults::Integrity: return L"Integrity";
-    case InstallResults::MsiServiceBusy: return L"MsiServiceBusy";
-    case InstallResults::DiskFull: return L"DiskFull";
-    case InstallResults::IncompatibleVersion: return L"IncompatibleVersion";
-    case InstallResults::PendingReboot: return L"PendingReboot";
-    case InstallResults::Pending: return L"Pending";
-    case InstallResults::SuccessRebootRequired: return L"SuccessRebootRequired";
-    default: return L"Unknown";
-    }
+    // The numbers come in two runs, 0 to 8 and 99 to 101; each array is indexed from its first.
+    static const wchar_t* const kFromSuccess[] = {
+        L"Success", L"Failed", L"Cancelled", L"Communication", L"Privileges", L"Integrity",
+        L"MsiServiceBusy", L"DiskFull", L"IncompatibleVersion"};
+    static const wchar_t* const kFromPendingReboot[] = {L"PendingReboot", L"Pending", L"SuccessRebootRequired"};
+    static_assert(std::size(kFromSuccess) == InstallResults::IncompatibleVersion + 1);
+    static_assert(std::size(kFromPendingReboot) ==
+                  InstallResults::SuccessRebootRequired - InstallResults::PendingReboot + 1);
+
+    if (value >= InstallResults::Success && value <= InstallResults::IncompatibleVersion)
+        return kFromSuccess[value];
+    if (value >= InstallResults::PendingReboot && value <= InstallResults::SuccessRebootRequired)
+        return kFromPendingReboot[value - InstallResults::PendingReboot];
+    return L"Unknown";
 }

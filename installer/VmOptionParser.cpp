@@ -1,27 +1,9 @@
 #include "installer/VmOptionParser.h"
 
-#include <atomic>
-#include <thread>
+#include "common/CreateOnce.h"
+#include "common/Text.h"
 
 namespace {
-
-// Option names are ASCII; folding only ASCII keeps matching independent of the C locale and
-// lets no exotic character (the Kelvin sign, a dotless i) stand in for a letter of a name.
-wchar_t FoldAscii(wchar_t c)
-{
-    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
-
-bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i]))
-            return false;
-    }
-    return true;
-}
 
 bool IsOptionToken(const std::wstring& token)
 {
@@ -271,7 +253,8 @@ void VmOptionParser::Reset()
 size_t VmOptionParser::FindByName(const std::wstring& name) const
 {
     for (size_t i = 0; i < options_.size(); ++i) {
-        if (EqualsIgnoringCase(options_[i].name, name))
+        // ASCII only: no exotic character (the Kelvin sign, a dotless i) stands in for a letter.
+        if (VmCommon::EqualsAsciiNoCase(options_[i].name, name))
             return i;
     }
     return kNone;
@@ -302,19 +285,8 @@ void VmOptionParser::SetError(const wchar_t* format, const std::wstring& argumen
 
 VmOptionParser& GetOptionParser()
 {
-    // 0 not created, 1 being created, 2 ready.
-    static std::atomic<int> state{0};
-    static VmOptionParser* instance = nullptr;
-
-    int expected = 0;
-    if (state.compare_exchange_strong(expected, 1, std::memory_order_acq_rel)) {
-        instance = new VmOptionParser();
-        state.store(2, std::memory_order_release);
-    } else {
-        while (state.load(std::memory_order_acquire) != 2)
-            std::this_thread::yield();
-    }
-    return *instance;
+    static VmCommon::CreateOnce<VmOptionParser> instance;
+    return instance.Get([] { return new VmOptionParser(); });
 }
 
 void DefineProgramOptions(VmOptionParser& parser)

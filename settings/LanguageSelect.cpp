@@ -4,8 +4,9 @@
 
 #include "common/Registry.h"
 #include "common/logging/VmOrlLogging.h"
-#include "installer/VmOptionParser.h"
 #include "settings/SettingProvider.h"
+
+#include <utility>
 
 namespace {
 
@@ -26,10 +27,8 @@ std::wstring LocaleText(LCID locale, LCTYPE type)
 
 } // namespace
 
-LanguageSelect::LanguageSelect() : LanguageSelect(*SettingProvider::Instance(), GetOptionParser()) {}
-
-LanguageSelect::LanguageSelect(SettingProvider& settings, const VmOptionParser& options)
-    : settings_(settings), options_(options)
+LanguageSelect::LanguageSelect(SettingProvider& settings, VmSettings::LanguageOption option)
+    : settings_(settings), option_(std::move(option))
 {
 }
 
@@ -59,9 +58,7 @@ bool LanguageSelect::Select(const std::wstring& previousLanguage)
 
     VmSettings::LanguageInputs in;
     in.languages = settings_.GetLanguages();
-    in.optionPresent = options_.IsSet(OptionName::Language);
-    in.optionHasValue = options_.HasValue(OptionName::Language);
-    in.optionValue = options_.GetValue(OptionName::Language);
+    in.option = option_;
     in.previous = previousLanguage;
     in.fallback = settings_.GetSetting(L"FallbackLanguage");
     in.threshold = settings_.GetSetting(L"SkipLanguageThreshold");
@@ -73,7 +70,7 @@ bool LanguageSelect::Select(const std::wstring& previousLanguage)
     if (decision.commandLineRejected)
         VM_ORL_LOG(VmOrlLogging::LevelWarning,
                    L"%s: User specified '%s' as language in command-line, but it's not selectable",
-                   kFromCommandLine, in.optionValue.c_str());
+                   kFromCommandLine, in.option.value.c_str());
     switch (decision.source) {
     case LanguageSource::CommandLine:
         VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: Selected '%s' as default language by command-line option",

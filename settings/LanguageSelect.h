@@ -7,7 +7,6 @@
 #include "settings/LanguageSelectCore.h"
 
 class SettingProvider;
-class VmOptionParser;
 
 namespace VmCommon {
 class Registry;
@@ -15,9 +14,8 @@ class Registry;
 
 class LanguageSelect {
 public:
-    // The program's own settings and options by default; tests hand in theirs.
-    LanguageSelect();
-    LanguageSelect(SettingProvider& settings, const VmOptionParser& options);
+    // option: the command-line option "language" of this run.
+    LanguageSelect(SettingProvider& settings, VmSettings::LanguageOption option);
     LanguageSelect(const LanguageSelect&) = delete;
     LanguageSelect& operator=(const LanguageSelect&) = delete;
 
@@ -39,7 +37,7 @@ public:
 
 private:
     SettingProvider& settings_;
-    const VmOptionParser& options_;
+    const VmSettings::LanguageOption option_;
     bool locked_ = false;
     std::wstring selected_;
 };

@@ -1,5 +1,7 @@
 #include "settings/LanguageSelectCore.h"
 
+#include "common/Text.h"
+
 namespace VmSettings {
 namespace {
 
@@ -17,25 +19,13 @@ const LegacyCode kLegacyLanguageCodes[] = {
     {L"TRK", L"tr"}, {L"CHS", L"zh"}, {L"ZHH", L"zh-HK"}, {L"CHT", L"zh-TW"},
 };
 
-wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
-
-bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (FoldAscii(a[i]) != FoldAscii(b[i]))
-            return false;
-    return true;
-}
-
 const std::wstring* FindIgnoringCase(const std::vector<std::wstring>& list, const std::wstring& candidate)
 {
     // An empty candidate (no country, no fallback) never matches an entry.
     if (candidate.empty())
         return nullptr;
     for (const auto& entry : list)
-        if (EqualsIgnoringCase(entry, candidate))
+        if (VmCommon::EqualsAsciiNoCase(entry, candidate))
             return &entry;
     return nullptr;
 }
@@ -100,10 +90,11 @@ ScoredLanguage ScoreDisplayLanguage(const std::vector<std::wstring>& languages,
 LanguageDecision DecideLanguage(const LanguageInputs& in)
 {
     LanguageDecision decision;
-    if (in.optionPresent && in.optionHasValue) {
-        if (ContainsExactly(in.languages, in.optionValue)) {
+    const bool optionHasValue = !in.option.value.empty();
+    if (in.option.present && optionHasValue) {
+        if (ContainsExactly(in.languages, in.option.value)) {
             decision.source = LanguageSource::CommandLine;
-            decision.selected = in.optionValue;
+            decision.selected = in.option.value;
             decision.locked = true;
         } else {
             decision.commandLineRejected = true;
@@ -127,7 +118,7 @@ LanguageDecision DecideLanguage(const LanguageInputs& in)
         }
     }
     // Asking for the option without a value asks for the dialog; a single language needs none.
-    if (in.optionPresent && !in.optionHasValue)
+    if (in.option.present && !optionHasValue)
         decision.locked = false;
     if (in.languages.size() < 2)
         decision.locked = true;

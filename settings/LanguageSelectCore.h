@@ -32,11 +32,15 @@ ScoredLanguage ScoreDisplayLanguage(const std::vector<std::wstring>& languages,
 
 enum class LanguageSource { None, CommandLine, Previous, Environment };
 
+// The command-line option "language" as the caller read it; an empty value counts as none.
+struct LanguageOption {
+    bool present = false;
+    std::wstring value;
+};
+
 struct LanguageInputs {
     std::vector<std::wstring> languages;
-    bool optionPresent = false;
-    bool optionHasValue = false;
-    std::wstring optionValue;
+    LanguageOption option;
     std::wstring previous;
     DisplayLanguage display;
     std::wstring fallback;

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "common/Text.h"
+
 namespace VmSettings {
 namespace {
 
@@ -70,15 +72,6 @@ bool Utf16Less::operator()(std::wstring_view a, std::wstring_view b) const
     }
 }
 
-std::wstring LowerKey(std::wstring_view key)
-{
-    std::wstring lowered(key);
-    for (wchar_t& c : lowered)
-        if (c >= L'A' && c <= L'Z')
-            c = static_cast<wchar_t>(c - L'A' + L'a');
-    return lowered;
-}
-
 void ParseLine(std::wstring_view line, PropertyTable& table)
 {
     const size_t equals = line.find(L'=');
@@ -94,7 +87,7 @@ void ParseLine(std::wstring_view line, PropertyTable& table)
         if (language.empty())
             return;
     }
-    table[std::wstring(language)][LowerKey(key)] = std::wstring(line.substr(equals + 1));
+    table[std::wstring(language)][VmCommon::FoldAscii(key)] = std::wstring(line.substr(equals + 1));
 }
 
 void ParseData(std::wstring_view text, PropertyTable& table)
@@ -114,7 +107,7 @@ std::vector<std::wstring> SelectableLanguages(const PropertyTable& customization
 std::wstring LookupSetting(const PropertyTable& customization, std::wstring_view key,
                            std::wstring_view language)
 {
-    const std::wstring lowered = LowerKey(key);
+    const std::wstring lowered = VmCommon::FoldAscii(key);
     if (const std::wstring* value = Find(customization, language, lowered))
         return *value;
     if (const std::wstring* value = Find(customization, kGlobalLanguage, lowered))
@@ -128,7 +121,7 @@ std::wstring LookupText(const PropertyTable& localized, const PropertyTable& cus
     std::wstring text = LookupSetting(customization, key, language);
     if (!text.empty())
         return text;
-    if (const std::wstring* value = Find(localized, language, LowerKey(key)))
+    if (const std::wstring* value = Find(localized, language, VmCommon::FoldAscii(key)))
         return *value;
     return L"#" + std::wstring(key);
 }
@@ -153,18 +146,6 @@ std::wstring DumpSettings(const std::vector<std::wstring>& languages,
             dump += own->first + L':' + key + L'=' + value + L'\n';
     }
     return dump;
-}
-
-std::wstring ReplacePlaceholder(std::wstring text, std::wstring_view placeholder,
-                                std::wstring_view value)
-{
-    if (placeholder.empty())
-        return text;
-    for (size_t at = text.find(placeholder); at != std::wstring::npos;
-         at = text.find(placeholder, at + value.size())) {
-        text.replace(at, placeholder.size(), value);
-    }
-    return text;
 }
 
 } // namespace VmSettings

@@ -25,9 +25,6 @@ using PropertyTable = std::map<std::wstring, PropertyMap, Utf16Less>;
 // Entries of a line without a language tag.
 inline constexpr wchar_t kGlobalLanguage[] = L"global";
 
-// Only A-Z are folded: every key in use is ASCII, and folding more would depend on a locale.
-std::wstring LowerKey(std::wstring_view key);
-
 // Calls lineFn for every non-empty line; CR, LF and CR LF all end a line, and the last line
 // needs no line end.
 template <typename LineFn>
@@ -43,7 +40,7 @@ void ForEachLine(std::wstring_view text, LineFn lineFn)
     }
 }
 
-// "[tag:]key=value": the value is everything after the first "=", the tag is what precedes the
+// "[tag:]key=value", the key folded to lower case (A-Z only, as every key is ASCII): the value is everything after the first "=", the tag is what precedes the
 // first ":" before it. A line without "=" is ignored, and so is one with an empty tag (":k=v"),
 // which names no language and would otherwise become a nameless selectable one.
 void ParseLine(std::wstring_view line, PropertyTable& table);
@@ -63,10 +60,5 @@ std::wstring LookupText(const PropertyTable& localized, const PropertyTable& cus
 // The "show-settings" text: languages, then the global and the selected language's entries.
 std::wstring DumpSettings(const std::vector<std::wstring>& languages,
                           const PropertyTable& customization, std::wstring_view selected);
-
-// Replaces every occurrence of placeholder, left to right; scanning resumes behind the inserted
-// value, so a value is never expanded again. An empty placeholder changes nothing.
-std::wstring ReplacePlaceholder(std::wstring text, std::wstring_view placeholder,
-                                std::wstring_view value);
 
 } // namespace VmSettings

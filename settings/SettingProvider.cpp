@@ -1,26 +1,12 @@
 #include "settings/SettingProvider.h"
 
-#include <cstdlib>
-
+#include "common/CreateOnce.h"
 #include "common/Utf.h"
 #include "common/logging/VmOrlLogging.h"
 
 using VmOrlLogging::LevelDebug;
 using VmOrlLogging::LevelError;
 using VmOrlLogging::LevelWarning;
-
-namespace {
-
-volatile LONG g_state = 0; // 0 not created, 1 being created, 2 ready
-SettingProvider* g_instance = nullptr;
-
-void DestroyInstance()
-{
-    delete g_instance;
-    g_instance = nullptr;
-}
-
-} // namespace
 
 namespace VmSettings {
 
@@ -34,17 +20,9 @@ bool HasWardlineMarker(HMODULE module)
 
 SettingProvider* SettingProvider::Instance()
 {
-    if (g_state != 2) {
-        if (InterlockedCompareExchange(&g_state, 1, 0) == 0) {
-            g_instance = new SettingProvider();
-            atexit(DestroyInstance);
-            InterlockedExchange(&g_state, 2);
-        } else {
-            while (g_state != 2)
-                SwitchToThread();
-        }
-    }
-    return g_instance;
+    // Never deleted: threads and destructors of statics may still read texts at exit.
+    static VmCommon::CreateOnce<SettingProvider> instance;
+    return &instance.Get([] { return new SettingProvider(); });
 }
 
 SettingProvider::SettingProvider() = default;

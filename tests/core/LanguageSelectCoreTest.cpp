@@ -1,148 +1,70 @@
 #include "settings/LanguageSelectCore.h"
 
+#include "tests/support/Languages.h"
+
 #include <gtest/gtest.h>
 
 using namespace VmSettings;
 
-namespace {
-
-const std::vector<std::wstring> kBuildLanguages = {
-    L"bg", L"cs", L"da", L"de", L"el", L"en", L"es", L"es-MX", L"et", L"fi", L"fr", L"fr-CA",
-    L"hu", L"it", L"ja", L"lt", L"nl", L"no", L"pl", L"pt", L"pt-BR", L"ro", L"ru", L"sl",
-    L"sv", L"tr", L"vi", L"zh", L"zh-HK", L"zh-TW"};
-
-// This build's settings: threshold 4, fallback "en".
-LanguageInputs BuildInputs(const std::wstring& iso639, const std::wstring& iso3166)
+// This build's languages, fallback "en" and threshold 4 unless a case says otherwise.
+TEST(LanguageSelectCore, DecidesAndLocks)
 {
-    LanguageInputs in;
-    in.languages = kBuildLanguages;
-    in.display = {iso639, iso3166};
-    in.fallback = L"en";
-    in.threshold = L"4";
-    return in;
-}
-
-} // namespace
-
-TEST(LanguageSelectCore, DisplayLanguageScoresAndLocks)
-{
+    using S = LanguageSource;
+    const std::vector<std::wstring> single = {L"fi"};
+    const std::vector<std::wstring> none;
     const struct {
-        std::wstring iso639, iso3166;
-        std::wstring tag;
+        const char* name;
+        DisplayLanguage display;
+        LanguageOption option;
+        std::wstring previous;
+        std::wstring fallback, threshold;
+        const std::vector<std::wstring>* languages;
+        S source;
+        std::wstring selected;
         int score;
-        bool locked;
+        bool locked, rejected;
     } cases[] = {
-        {L"de", L"DE", L"de", 4, true},      // language only: 4 reaches the threshold
-        {L"pt", L"BR", L"pt-BR", 5, true},   // language and country
-        {L"de", L"CH", L"de", 4, true},      // Swiss German
-        {L"ko", L"KR", L"en", 1, false},     // not offered: fallback, dialog shown
-        {L"gsw", L"DE", L"de", 2, false},    // only the country matches a tag, ignoring case
-        {L"ES", L"mx", L"es-MX", 5, true},   // case never matters here
-        {L"zh", L"TW", L"zh-TW", 5, true},
-        {L"", L"", L"en", 1, false},
+        {"language only reaches 4", {L"de", L"DE"}, {}, L"", L"en", L"4", nullptr, S::Environment, L"de", 4, true, false},
+        {"language and country", {L"pt", L"BR"}, {}, L"", L"en", L"4", nullptr, S::Environment, L"pt-BR", 5, true, false},
+        {"Swiss German", {L"de", L"CH"}, {}, L"", L"en", L"4", nullptr, S::Environment, L"de", 4, true, false},
+        {"not offered: fallback", {L"ko", L"KR"}, {}, L"", L"en", L"4", nullptr, S::Environment, L"en", 1, false, false},
+        {"country matches a tag", {L"gsw", L"DE"}, {}, L"", L"en", L"4", nullptr, S::Environment, L"de", 2, false, false},
+        {"case never matters here", {L"ES", L"mx"}, {}, L"", L"en", L"4", nullptr, S::Environment, L"es-MX", 5, true, false},
+        {"nothing known", {L"", L""}, {}, L"", L"en", L"4", nullptr, S::Environment, L"en", 1, false, false},
+        {"first entry", {L"ko", L"KR"}, {}, L"", L"xx", L"4", nullptr, S::Environment, L"bg", 0, false, false},
+        {"no threshold locks score 0", {L"ko", L"KR"}, {}, L"", L"xx", L"", nullptr, S::Environment, L"bg", 0, true, false},
+        {"threshold not a number", {L"ko", L"KR"}, {}, L"", L"xx", L"abc", nullptr, S::Environment, L"bg", 0, true, false},
+        {"threshold's leading digits", {L"ko", L"KR"}, {}, L"", L"xx", L"1x", nullptr, S::Environment, L"bg", 0, false, false},
+        {"command line first", {L"de", L"DE"}, {true, L"pt-BR"}, L"fi", L"en", L"4", nullptr, S::CommandLine, L"pt-BR", 0, true, false},
+        {"command line is exact", {L"de", L"DE"}, {true, L"pt-br"}, L"fi", L"en", L"4", nullptr, S::Previous, L"fi", 0, true, true},
+        {"then the display", {L"pt", L"br"}, {true, L"pt-br"}, L"", L"en", L"4", nullptr, S::Environment, L"pt-BR", 5, true, true},
+        {"option without value", {L"de", L"DE"}, {true, L""}, L"sv", L"en", L"4", nullptr, S::Previous, L"sv", 0, false, false},
+        {"previous not offered", {L"de", L"DE"}, {}, LegacyLanguageTag(L"SKY"), L"en", L"4", nullptr, S::Environment, L"de", 4, true, false},
+        {"single language", {L"ko", L"KR"}, {true, L""}, L"", L"en", L"4", &single, S::Environment, L"fi", 0, true, false},
+        {"no language", {L"ko", L"KR"}, {}, L"", L"en", L"4", &none, S::None, L"", 0, true, false},
     };
     for (const auto& c : cases) {
-        const LanguageDecision d = DecideLanguage(BuildInputs(c.iso639, c.iso3166));
-        EXPECT_EQ(LanguageSource::Environment, d.source) << c.iso639;
-        EXPECT_EQ(c.tag, d.selected) << c.iso639 << L"-" << c.iso3166;
-        EXPECT_EQ(c.score, d.score) << c.iso639;
-        EXPECT_EQ(c.locked, d.locked) << c.iso639;
-        EXPECT_EQ(4, d.threshold);
+        LanguageInputs in;
+        in.languages = c.languages ? *c.languages : VmTest::kBuildLanguages;
+        in.display = c.display;
+        in.option = c.option;
+        in.previous = c.previous;
+        in.fallback = c.fallback;
+        in.threshold = c.threshold;
+        const LanguageDecision d = DecideLanguage(in);
+        EXPECT_EQ(c.source, d.source) << c.name;
+        EXPECT_EQ(c.selected, d.selected) << c.name;
+        EXPECT_EQ(c.score, d.score) << c.name;
+        EXPECT_EQ(c.locked, d.locked) << c.name;
+        EXPECT_EQ(c.rejected, d.commandLineRejected) << c.name;
     }
 }
 
-TEST(LanguageSelectCore, FirstEntryWhenNothingElseMatches)
+TEST(LanguageSelectCore, LegacyCodesAreExact)
 {
-    LanguageInputs in = BuildInputs(L"ko", L"KR");
-    in.fallback = L"xx";
-    const LanguageDecision d = DecideLanguage(in);
-    EXPECT_EQ(L"bg", d.selected);
-    EXPECT_EQ(0, d.score);
-    EXPECT_FALSE(d.locked);
-}
-
-TEST(LanguageSelectCore, ThresholdText)
-{
-    LanguageInputs in = BuildInputs(L"ko", L"KR");
-    in.fallback = L"xx";
-    in.threshold = L""; // missing threshold locks every result, even score 0
-    EXPECT_TRUE(DecideLanguage(in).locked);
-    in.threshold = L"abc";
-    EXPECT_TRUE(DecideLanguage(in).locked);
-    in.threshold = L"1x";
-    EXPECT_FALSE(DecideLanguage(in).locked);
-    EXPECT_EQ(1, DecideLanguage(in).threshold);
-}
-
-TEST(LanguageSelectCore, CommandLineIsExactAndComesFirst)
-{
-    LanguageInputs in = BuildInputs(L"de", L"DE");
-    in.previous = L"fi";
-    in.optionPresent = in.optionHasValue = true;
-
-    in.optionValue = L"pt-BR";
-    LanguageDecision d = DecideLanguage(in);
-    EXPECT_EQ(LanguageSource::CommandLine, d.source);
-    EXPECT_EQ(L"pt-BR", d.selected);
-    EXPECT_TRUE(d.locked);
-
-    // Wrong case is not selectable; the previous installation decides instead.
-    in.optionValue = L"pt-br";
-    d = DecideLanguage(in);
-    EXPECT_TRUE(d.commandLineRejected);
-    EXPECT_EQ(LanguageSource::Previous, d.source);
-    EXPECT_EQ(L"fi", d.selected);
-
-    // ...and without one, the display language, where case does not matter.
-    in.previous.clear();
-    in.display = {L"pt", L"br"};
-    d = DecideLanguage(in);
-    EXPECT_EQ(LanguageSource::Environment, d.source);
-    EXPECT_EQ(L"pt-BR", d.selected);
-}
-
-TEST(LanguageSelectCore, OptionWithoutValueAlwaysShowsTheDialog)
-{
-    LanguageInputs in = BuildInputs(L"de", L"DE");
-    in.previous = L"sv";
-    in.optionPresent = true;
-    const LanguageDecision d = DecideLanguage(in);
-    EXPECT_EQ(LanguageSource::Previous, d.source);
-    EXPECT_EQ(L"sv", d.selected);
-    EXPECT_FALSE(d.locked);
-}
-
-TEST(LanguageSelectCore, PreviousInstallationMustBeOffered)
-{
-    LanguageInputs in = BuildInputs(L"de", L"DE");
-    in.previous = LegacyLanguageTag(L"SKY"); // "sk" is not offered by this build
-    EXPECT_EQ(L"sk", in.previous);
-    const LanguageDecision d = DecideLanguage(in);
-    EXPECT_EQ(LanguageSource::Environment, d.source);
-    EXPECT_EQ(L"de", d.selected);
-}
-
-TEST(LanguageSelectCore, SingleOrNoLanguage)
-{
-    LanguageInputs in = BuildInputs(L"ko", L"KR");
-    in.languages = {L"fi"};
-    in.optionPresent = true; // even an explicit request for the dialog
-    LanguageDecision d = DecideLanguage(in);
-    EXPECT_EQ(L"fi", d.selected);
-    EXPECT_TRUE(d.locked);
-
-    in.languages.clear();
-    d = DecideLanguage(in);
-    EXPECT_EQ(LanguageSource::None, d.source);
-    EXPECT_TRUE(d.selected.empty());
-}
-
-TEST(LanguageSelectCore, LegacyCodes)
-{
-    EXPECT_EQ(L"en", LegacyLanguageTag(L"ENU"));
-    EXPECT_EQ(L"es-MX", LegacyLanguageTag(L"ESM"));
-    EXPECT_EQ(L"zh-HK", LegacyLanguageTag(L"ZHH"));
-    EXPECT_EQ(L"", LegacyLanguageTag(L"enu")); // exact comparison
-    EXPECT_EQ(L"", LegacyLanguageTag(L"KOR"));
-    EXPECT_EQ(L"", LegacyLanguageTag(L""));
+    const std::pair<const wchar_t*, const wchar_t*> codes[] = {
+        {L"ENU", L"en"}, {L"ESM", L"es-MX"}, {L"ZHH", L"zh-HK"}, {L"SKY", L"sk"},
+        {L"enu", L""},   {L"KOR", L""},      {L"", L""}};
+    for (const auto& [code, tag] : codes)
+        EXPECT_EQ(tag, LegacyLanguageTag(code)) << code;
 }

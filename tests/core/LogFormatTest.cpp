@@ -6,14 +6,9 @@ using namespace VmOrlLogging;
 
 TEST(LogFormat, LevelTags)
 {
-    EXPECT_STREQ(L"*F", LevelTag(1));
-    EXPECT_STREQ(L"*E", LevelTag(2));
-    EXPECT_STREQ(L".W", LevelTag(3));
-    EXPECT_STREQ(L" I", LevelTag(4));
-    EXPECT_STREQ(L" D", LevelTag(5));
-    EXPECT_STREQ(L" V", LevelTag(6));
-    EXPECT_STREQ(L"  ", LevelTag(0));
-    EXPECT_STREQ(L"  ", LevelTag(7));
+    const wchar_t* const tags[] = {L"  ", L"*F", L"*E", L".W", L" I", L" D", L" V", L"  "};
+    for (int level = 0; level < 8; ++level)
+        EXPECT_STREQ(tags[level], LevelTag(level)) << level;
     EXPECT_STREQ(L"  ", LevelTag(-4));
 }
 

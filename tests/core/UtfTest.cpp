@@ -1,8 +1,10 @@
+#include "common/Format.h"
 #include "common/Utf.h"
 
 #include <gtest/gtest.h>
 
 using VmCommon::Utf8ToWide;
+using VmCommon::Utf8ToWideStrict;
 using VmCommon::WideToUtf8;
 
 TEST(Utf, RoundTripsEveryPlane)
@@ -10,32 +12,57 @@ TEST(Utf, RoundTripsEveryPlane)
     const std::string text = "a\xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80z"; // a é 日 😀 z
     const std::wstring wide = Utf8ToWide(text);
     EXPECT_EQ(text, WideToUtf8(wide));
-    EXPECT_EQ(L'a', wide.front());
     EXPECT_EQ(sizeof(wchar_t) == 2 ? 6u : 5u, wide.size());
+    std::wstring strict = L"stale";
+    EXPECT_TRUE(Utf8ToWideStrict(text, strict));
+    EXPECT_EQ(wide, strict);
+    EXPECT_TRUE(Utf8ToWideStrict("", strict));
+    EXPECT_TRUE(strict.empty());
+    if (sizeof(wchar_t) == 2) { // lone surrogates exist in UTF-16 only
+        EXPECT_EQ("\xEF\xBF\xBDx\xEF\xBF\xBD", WideToUtf8(std::wstring{wchar_t(0xD800), L'x', wchar_t(0xDC00)}));
+    }
 }
 
-TEST(Utf, BadSequencesBecomeReplacementCharacters)
+// Each bad sequence is one U+FFFD when decoding leniently, and a refusal with nothing kept when
+// decoding strictly.
+TEST(Utf, BadSequences)
 {
     const struct {
         std::string input;
-        std::wstring expected;
+        std::wstring lenient;
     } cases[] = {
-        {"\xC3", L"\xFFFD"},                   // truncated at the end
-        {"\xC3(", L"\xFFFD("},                 // continuation missing
-        {"\xC0\xAF", L"\xFFFD"},               // overlong '/'
-        {"\xED\xA0\x80", L"\xFFFD"},           // encoded surrogate
-        {"\xF4\x90\x80\x80", L"\xFFFD"},       // beyond U+10FFFF
-        {"\x80x", L"\xFFFDx"},                 // stray continuation byte
-        {"\xFF", L"\xFFFD"},
+        {"\xC3", L"\xFFFD"},             // truncated at the end
+        {"\xC3(", L"\xFFFD("},           // continuation missing
+        {"\xC0\xAF", L"\xFFFD"},         // overlong '/'
+        {"\xED\xA0\x80", L"\xFFFD"},     // encoded surrogate
+        {"\xF4\x90\x80\x80", L"\xFFFD"}, // beyond U+10FFFF
+        {"\x80x", L"\xFFFDx"},           // stray continuation byte
+        {"ok\xFF", L"ok\xFFFD"},
+        {"\xE6\x97", L"\xFFFD"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.expected, Utf8ToWide(c.input)) << c.input.size();
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.lenient, Utf8ToWide(c.input)) << c.input;
+        std::wstring strict = L"stale";
+        EXPECT_FALSE(Utf8ToWideStrict(c.input, strict)) << c.input;
+        EXPECT_TRUE(strict.empty()) << c.input;
+    }
 }
 
-TEST(Utf, LoneSurrogatesBecomeReplacementCharacters)
+std::wstring Format(size_t limit, const wchar_t* format, ...)
 {
-    if (sizeof(wchar_t) != 2)
-        GTEST_SKIP() << "UTF-16 only";
-    EXPECT_EQ("\xEF\xBF\xBDx", WideToUtf8(std::wstring{wchar_t(0xD800), L'x'}));
-    EXPECT_EQ("\xEF\xBF\xBD", WideToUtf8(std::wstring{wchar_t(0xDC00)}));
+    std::wstring text;
+    va_list args;
+    va_start(args, format);
+    const bool fits = VmCommon::FormatGrowing(text, format, args, 16, limit);
+    va_end(args);
+    return fits ? text : L"<does not fit>";
+}
+
+// The buffer doubles from 16: a va_list reused without a copy would garble the later attempts.
+TEST(FormatGrowing, GrowsUpToItsLimit)
+{
+    const std::wstring mid(5000, L'm');
+    EXPECT_EQ(L"7 " + mid + L" end", Format(100000, L"%d %ls %ls", 7, mid.c_str(), L"end"));
+    EXPECT_EQ(std::wstring(4095, L'a'), Format(8192, L"%ls", std::wstring(4095, L'a').c_str()));
+    EXPECT_EQ(L"<does not fit>", Format(8192, L"%ls", std::wstring(4096, L'a').c_str()));
 }

@@ -1,5 +1,6 @@
 // Arbitrary bytes through the path of an embedded resource: strict UTF-8, then the parser, the
 // language list and every lookup. Checks the invariants a caller relies on.
+#include "common/Text.h"
 #include "common/Utf.h"
 #include "settings/PayloadCore.h"
 #include "settings/PropertiesCore.h"
@@ -32,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     for (const auto& [language, entries] : table) {
         for (const auto& [key, value] : entries) {
-            if (key != LowerKey(key) || key.find(L'=') != std::wstring::npos)
+            if (key != VmCommon::FoldAscii(key) || key.find(L'=') != std::wstring::npos)
                 abort();
             if (value.find_first_of(L"\r\n") != std::wstring::npos)
                 abort();

@@ -50,28 +50,15 @@ TEST(PropertiesParse, LinesStoreTheirEntry)
         {L"no equals sign", {}},
         {L":orphan=1", {}},                             // names no language
         {L"en:no equals: here", {}},
+        // CR, LF and CR LF all end a line (a stray LF before CR LF too); empty lines are skipped.
+        {L"\r\n\r\na=1\r\nb=2\nc=3\rd=4\n\r\n\r\ne=5\n\n\r\rf=6",
+         {L"global|a|1", L"global|b|2", L"global|c|3", L"global|d|4", L"global|e|5", L"global|f|6"}},
+        {L"\r\n\n\r", {}},
+        // A later line wins; keys fold, tags do not.
+        {L"en:Retry=One\r\nen:RETRY=Two\r\nen:retry=Three\r\nEN:Retry=Other", {L"EN|retry|Other", L"en|retry|Three"}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.entries, Flatten(Parse(c.text))) << c.text;
-}
-
-TEST(PropertiesParse, EveryLineEndSplitsAndEmptyLinesAreSkipped)
-{
-    const auto table = Parse(L"\r\n\r\na=1\r\nb=2\nc=3\rd=4\n\r\n\r\ne=5\n\n\r\rf=6");
-    EXPECT_EQ((std::vector<std::wstring>{L"global|a|1", L"global|b|2", L"global|c|3", L"global|d|4",
-                                         L"global|e|5", L"global|f|6"}),
-              Flatten(table));
-    // A stray LF before CR LF ends the text cleanly.
-    EXPECT_EQ(L"Text", Parse(L"en:K=Text\n\r\nen:L=x")[L"en"][L"k"]);
-    EXPECT_TRUE(Parse(L"\r\n\n\r").empty());
-}
-
-TEST(PropertiesParse, LaterLineWinsAndKeysFoldCase)
-{
-    const auto table = Parse(L"en:Retry=One\r\nen:RETRY=Two\r\nen:retry=Three\r\nEN:Retry=Other");
-    EXPECT_EQ(L"Three", table.at(L"en").at(L"retry"));
-    EXPECT_EQ(1u, table.at(L"en").size());
-    EXPECT_EQ(L"Other", table.at(L"EN").at(L"retry"));
 }
 
 TEST(PropertiesLookup, PrecedenceAndEmptyValues)
@@ -150,43 +137,6 @@ TEST(PropertiesDump, ListsLanguagesGlobalsAndTheSelectedLanguage)
     EXPECT_EQ(L"\nLanguages: de,en\ncolorc1=#000000\noperatorid=6910\n",
               DumpSettings(languages, customization, L""));
     EXPECT_EQ(L"\nLanguages: \n", DumpSettings({}, PropertyTable(), L"en"));
-}
-
-TEST(Placeholders, ReplacedLiterallyLeftToRightOnce)
-{
-    const struct {
-        const wchar_t* text;
-        const wchar_t* placeholder;
-        const wchar_t* value;
-        const wchar_t* expected;
-    } cases[] = {
-        {L"%OPERATORNAME% setup", L"%OPERATORNAME%", L"Velmora", L"Velmora setup"},
-        {L"%P% and %P%", L"%P%", L"x", L"x and x"},
-        {L"%P%", L"%P%", L"%P%%P%", L"%P%%P%"},       // the inserted value is not expanded again
-        {L"a%P%b", L"%P%", L"", L"ab"},
-        {L"%P%%P%", L"%P%", L"P%", L"P%P%"},
-        {L"no placeholder", L"%P%", L"x", L"no placeholder"},
-        {L"text", L"", L"x", L"text"},                // an empty placeholder changes nothing
-        {L"%%P%%", L"%P%", L"1", L"%1%"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.expected, ReplacePlaceholder(c.text, c.placeholder, c.value)) << c.text;
-}
-
-TEST(StrictUtf8, AcceptsWellFormedAndRejectsEverythingElse)
-{
-    std::wstring out = L"stale";
-    ASSERT_TRUE(VmCommon::Utf8ToWideStrict("a\xC3\xA9\xE6\x97\xA5z", out));
-    EXPECT_EQ(L"a\u00E9\u65E5z", out);
-    EXPECT_TRUE(VmCommon::Utf8ToWideStrict("", out));
-    EXPECT_TRUE(out.empty());
-
-    for (const char* bad : {"\xC3", "\xC3(", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80",
-                            "ok\xFF", "\xE6\x97"}) {
-        out = L"stale";
-        EXPECT_FALSE(VmCommon::Utf8ToWideStrict(bad, out)) << bad;
-        EXPECT_TRUE(out.empty()) << bad;
-    }
 }
 
 } // namespace
