@@ -106,7 +106,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
             gui = std::make_unique<GuiManager>(instance, stopEvent.get(), guiSettings);
         }
         {
-            LanguageSelect languageSelect;
+            const VmOptionParser& options = GetOptionParser();
+            LanguageSelect languageSelect(*settings, {options.IsSet(OptionName::Language),
+                                                      options.GetValue(OptionName::Language)});
             Installer installer(*gui, languageSelect, stopEvent.get());
             gui->Start();
             exitCode = installer.MainLogic();
