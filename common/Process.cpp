@@ -105,7 +105,9 @@ UniqueHandle ShellExecuteProcess(const wchar_t* programPath, const wchar_t* argu
 
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // No error box (it would block a silent run on this thread), and no work left running
+    // asynchronously in the shell after the call returns.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
     info.hwnd = GetForegroundWindow();
     info.lpVerb = nullptr;
     info.lpFile = programPath;

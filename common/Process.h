@@ -21,7 +21,7 @@ UniqueHandle StartSystemProcess(const wchar_t* fileName, const wchar_t* argument
                                 DWORD creationFlags, const wchar_t* workingDirectory);
 
 // ShellExecuteExW with the default verb, in a COM multithreaded apartment for the duration of the
-// call. The last error on return is that of ShellExecuteExW, so that a declined elevation prompt
+// call. A failure shows no window: the error comes back to the caller. The last error on return is that of ShellExecuteExW, so that a declined elevation prompt
 // reads as ERROR_CANCELLED (1223).
 UniqueHandle ShellExecuteProcess(const wchar_t* programPath, const wchar_t* arguments,
                                  const wchar_t* workingDirectory);

@@ -75,4 +75,17 @@ VmPrivilege::~VmPrivilege()
     havePrevious_ = false;
 }
 
+bool TakeInstanceMutex(const wchar_t* name, int tries, DWORD retryMs, UniqueHandle& mutex)
+{
+    for (int attempt = 0; attempt < tries; ++attempt) {
+        mutex.reset(CreateMutexW(nullptr, FALSE, name));
+        if (mutex && GetLastError() != ERROR_ALREADY_EXISTS)
+            return true;
+        mutex.reset();
+        if (attempt + 1 < tries)
+            Sleep(retryMs);
+    }
+    return false;
+}
+
 } // namespace VmCommon

@@ -20,6 +20,12 @@ bool CreateSecurityAttributes(const wchar_t* sddl, bool daclProtected, SecurityA
 extern const wchar_t kSharedObjectSddl[];
 bool BuildSharedObjectSecurity(SecurityAttributes& attributes);
 
+// Creates the named mutex that marks the first running instance. True, with the mutex held in
+// `mutex`, when this process created it; otherwise it tries `tries` times, retryMs apart. A name
+// that exists, or that cannot be had at all (no handle: an elevated instance's mutex denies us,
+// or another kind of object holds the name), counts as another instance running.
+bool TakeInstanceMutex(const wchar_t* name, int tries, DWORD retryMs, UniqueHandle& mutex);
+
 // Enables a privilege in the calling thread's token (impersonating the process when the thread
 // has no token of its own, which it may keep doing afterwards) and restores the previous state on
 // destruction. Use it on the thread that needs the privilege.

@@ -273,6 +273,19 @@ bool DeleteTree(const std::wstring& directory, bool deleteAtRestartOnFailure)
         return false;
     }
 
+    // Asked here, just before the listing, and not taken from the parent's listing: a directory
+    // swapped for a junction since then (or a root that is one) must be removed as a link, never
+    // emptied through it.
+    std::wstring self = directory;
+    if (self.size() > 3 && (self.back() == L'\\' || self.back() == L'/'))
+        self.pop_back();
+    const DWORD selfAttributes = GetFileAttributesW(self.c_str());
+    if (selfAttributes != INVALID_FILE_ATTRIBUTES && (selfAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        ClearReadOnly(self, selfAttributes);
+        return RemovedOrScheduled(RemoveDirectoryW(self.c_str()) != FALSE, self,
+                                  deleteAtRestartOnFailure);
+    }
+
     // The listing is taken whole before anything is removed: a directory that changes while it
     // is enumerated may skip entries, and no find handle stays open across the recursion.
     std::vector<Entry> entries;
@@ -295,16 +308,8 @@ bool DeleteTree(const std::wstring& directory, bool deleteAtRestartOnFailure)
         const std::wstring path = PathCombine(directory, entry.name);
         const DWORD attributes = entry.attributes;
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                // Entering a junction would delete what it points to.
-                ClearReadOnly(path, attributes);
-                ok = RemovedOrScheduled(RemoveDirectoryW(path.c_str()) != FALSE, path,
-                                        deleteAtRestartOnFailure) &&
-                     ok;
-            } else {
-                // Removes and schedules the subdirectory itself.
-                ok = DeleteTree(path, deleteAtRestartOnFailure) && ok;
-            }
+            // Removes and schedules the subdirectory itself; a link is removed without entering.
+            ok = DeleteTree(path, deleteAtRestartOnFailure) && ok;
         } else {
             ClearReadOnly(path, attributes);
             ok = RemovedOrScheduled(DeleteFileW(path.c_str()) != FALSE, path,

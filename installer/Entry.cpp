@@ -3,6 +3,7 @@
 
 #include "common/DelayLoad.h"
 #include "common/Handles.h"
+#include "common/Security.h"
 #include "common/logging/VmOrlLogging.h"
 #include "gui/GuiManager.h"
 #include "gui/GuiSettings.h"
@@ -43,21 +44,6 @@ void HardenLibraryLoading()
         VmCommon::GetPreloadedLibraries().Add(VmCommon::LoadSystemLibrary(name));
 }
 
-// Only whether the mutex existed before matters; a second instance waits about 10 s for the
-// first to end.
-bool TakeFirstStageMutex(VmCommon::UniqueHandle& mutex)
-{
-    for (int attempt = 0; attempt < kMutexTries; ++attempt) {
-        mutex.reset(CreateMutexW(nullptr, FALSE, kFirstStageMutex));
-        if (GetLastError() != ERROR_ALREADY_EXISTS)
-            return true;
-        mutex.reset();
-        if (attempt + 1 < kMutexTries)
-            Sleep(kMutexRetryMs);
-    }
-    return false;
-}
-
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
@@ -75,7 +61,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         return InstallResults::Failed;
 
     VmCommon::UniqueHandle mutex;
-    if (!TakeFirstStageMutex(mutex)) {
+    // A second instance waits about 10 s for the first to end.
+    if (!VmCommon::TakeInstanceMutex(kFirstStageMutex, kMutexTries, kMutexRetryMs, mutex)) {
         VM_ORL_LOG(VmOrlLogging::LevelError, L"%s: Another instance already running", kFunction);
         return InstallResults::Failed;
     }

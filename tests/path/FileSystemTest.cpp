@@ -28,6 +28,13 @@ TEST_F(DeleteTreeTest, JunctionIsRemovedWithoutEnteringIt)
     if (kind == LinkKind::None)
         GTEST_SKIP() << "no directory link can be made here";
 
+    // A root that is itself a link is removed as one, not emptied through it.
+    VmPath::DeleteTree(Path(L"tree\\link"), false);
+    EXPECT_EQ((Names{L"inner", L"keep.txt"}), List(L"target"));
+    if (kind == LinkKind::Junction) {
+        ASSERT_EQ(kind, MakeDirectoryLink(L"tree\\link", L"target"));
+    }
+
     const bool deleted = VmPath::DeleteTree(Path(L"tree"), false);
 
     EXPECT_EQ((Names{L"inner", L"keep.txt"}), List(L"target"));

@@ -133,3 +133,25 @@ TEST(VmPrivilege, EnablesForItsScopeOnly)
         RevertToSelf();
     }).join();
 }
+
+// Held by another instance: the name exists, or it cannot be had at all (the mutex of an elevated
+// instance that denies us, an object of another kind under the name), where CreateMutexW gives
+// no handle.
+TEST(InstanceMutex, ExistingOrUnreachableNameCountsAsAnotherInstance)
+{
+    const std::wstring base = L"VmInstanceTest_" + std::to_wstring(GetCurrentProcessId());
+    UniqueHandle first;
+    ASSERT_TRUE(TakeInstanceMutex((base + L"_held").c_str(), 1, 0, first));
+
+    SecurityAttributes denyAll;
+    ASSERT_TRUE(denyAll.FromSddl(L"D:P(D;;GA;;;WD)"));
+    UniqueHandle denied(CreateMutexW(denyAll.get(), FALSE, (base + L"_denied").c_str()));
+    UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, (base + L"_event").c_str()));
+    ASSERT_TRUE(denied && event);
+
+    for (const wchar_t* suffix : {L"_held", L"_denied", L"_event"}) {
+        UniqueHandle second;
+        EXPECT_FALSE(TakeInstanceMutex((base + suffix).c_str(), 2, 0, second)) << suffix;
+        EXPECT_FALSE(second);
+    }
+}
