@@ -1,5 +1,5 @@
-// The engine's decisions without Windows: names, mappings, retry and proxy rules, the summary
-// lines and the small encodings that peers and later runs rely on.
+// The engine's decisions without Windows: names, mappings, the summary lines, the size limit and
+// the small encodings that peers and later runs rely on.
 #include "download/engine/DownloadCore.h"
 
 #include <gtest/gtest.h>
@@ -32,30 +32,6 @@ TEST(DownloadErrorMapping, WinHttpAndWin32Codes)
         {12000, 12}, {12186, 12},  {11999, 3},   {12187, 3},   {2, 3},       {5, 3},      {0x80090322u, 3}};
     for (const auto& [error, result] : table)
         EXPECT_EQ(result, ResultFromError(error)) << error;
-}
-
-TEST(DownloadRetryRule, OnlyTransientResultsAndAtMostThreeRetries)
-{
-    for (JobResult result = 0; result <= 14; ++result) {
-        const bool transient = result == 5 || (result >= 7 && result <= 12 && result != 8);
-        for (uint32_t count = 0; count < 3; ++count)
-            EXPECT_EQ(transient, ShouldRetryResult(result, count)) << result << " after " << count;
-        EXPECT_FALSE(ShouldRetryResult(result, 3)) << result;
-    }
-}
-
-TEST(DownloadProxyCycle, FirstAttemptUsesThePreferredModeThenCycles)
-{
-    EXPECT_EQ(ProxyMode::Manual, NextProxyMode(ProxyMode::Unset, ProxyMode::Manual));
-    EXPECT_EQ(ProxyMode::Direct, NextProxyMode(ProxyMode::Unset, ProxyMode::Direct));
-    EXPECT_EQ(ProxyMode::Auto, NextProxyMode(ProxyMode::Unset, ProxyMode::Auto));
-    // The cycle ignores the preferred mode once a job has chosen.
-    for (ProxyMode preferred : {ProxyMode::Manual, ProxyMode::Direct}) {
-        EXPECT_EQ(ProxyMode::Auto, NextProxyMode(ProxyMode::Direct, preferred));
-        EXPECT_EQ(ProxyMode::Manual, NextProxyMode(ProxyMode::Auto, preferred));
-        EXPECT_EQ(ProxyMode::Direct, NextProxyMode(ProxyMode::Manual, preferred));
-    }
-    EXPECT_EQ(ProxyMode::Direct, NextProxyMode(static_cast<ProxyMode>(7), ProxyMode::Manual));
 }
 
 TEST(DownloadSummaryLine, ThreeFormats)
@@ -91,14 +67,6 @@ TEST(DownloadSummaryLine, ThreeFormats)
     EXPECT_EQ(3, SummaryLevel(JobResults::NetworkReset));
 }
 
-TEST(DownloadSummaryLine, ElapsedIsAtLeastOneMillisecond)
-{
-    EXPECT_EQ(1u, ElapsedMs(5000, 5000));
-    EXPECT_EQ(1u, ElapsedMs(5000, 4000)); // the tick counter wrapped or went backwards
-    EXPECT_EQ(250u, ElapsedMs(5000, 5250));
-    EXPECT_EQ(1u, ElapsedMs(0xFFFFFFFFu, 0xFFFFFFFFu));
-}
-
 TEST(DownloadErrorText, BracketedCodeAndOneLineText)
 {
     EXPECT_EQ(L"[12002] ", FormatErrorText(12002, L""));
@@ -110,20 +78,6 @@ TEST(DownloadErrorText, BracketedCodeAndOneLineText)
     EXPECT_EQ(0u, text.find(L"[5] xxx"));
 }
 
-TEST(DownloadTimes, LocalFileAgainstServer)
-{
-    const uint64_t server = 131567000000000000ULL;
-    EXPECT_EQ(FileState::SizeChanged, CompareWithServer(1000, 999, server + 1, server));
-    EXPECT_EQ(FileState::SizeChanged, CompareWithServer(kUnknownSize, 5, server, server));
-    EXPECT_EQ(FileState::Older, CompareWithServer(1000, 1000, server - 1, server));
-    EXPECT_EQ(FileState::Unchanged, CompareWithServer(1000, 1000, server, server));
-    EXPECT_EQ(FileState::Unchanged, CompareWithServer(1000, 1000, server + 1, server));
-    // Without either time the file counts as not older; two unknown sizes are equal.
-    EXPECT_EQ(FileState::Unchanged, CompareWithServer(1000, 1000, 0, server));
-    EXPECT_EQ(FileState::Unchanged, CompareWithServer(1000, 1000, server, 0));
-    EXPECT_EQ(FileState::Unchanged, CompareWithServer(kUnknownSize, kUnknownSize, 0, 0));
-}
-
 TEST(DownloadMetafile, FourBytesLittleEndian)
 {
     // Later runs, possibly of another build, read what this one wrote.
@@ -131,4 +85,28 @@ TEST(DownloadMetafile, FourBytesLittleEndian)
     OrlDownload::EncodeSize(0x11223344u, bytes);
     EXPECT_EQ(std::vector<unsigned char>({0x44, 0x33, 0x22, 0x11}), std::vector<unsigned char>(bytes, bytes + 4));
     EXPECT_EQ(0x11223344u, DecodeSize(bytes));
+}
+
+TEST(DownloadSizes, CountingStopsBefore4GiB)
+{
+    // Past the limit a size would wrap and a retry would ask for the wrong range.
+    const struct {
+        uint32_t size;
+        uint32_t count;
+        bool fits;
+    } cases[] = {{0, 65535, true},         {kMaxSize - 10, 10, true}, {kMaxSize - 10, 11, false},
+                 {kMaxSize, 0, true},      {kMaxSize, 1, false},      {kUnknownSize, 0, false},
+                 {0xFFFF0000u, 65534, true}, {0xFFFF0000u, 65535, false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(c.fits, SizeCanGrow(c.size, c.count)) << c.size << " + " << c.count;
+}
+
+TEST(DownloadSizes, ContentRangeStart)
+{
+    const std::pair<const wchar_t*, uint32_t> table[] = {
+        {L"bytes 100000-299999/300000", 100000}, {L"bytes 0-9/10", 0},   {L"bytes 4294967294-4294967294/*", kMaxSize},
+        {L"bytes 4294967295-4294967295/*", kUnknownSize}, {L"bytes -5/10", kUnknownSize},
+        {L"bytes */300000", kUnknownSize},       {L"bytes 12", kUnknownSize}, {L"", kUnknownSize}};
+    for (const auto& [value, start] : table)
+        EXPECT_EQ(start, ContentRangeStart(value)) << value;
 }

@@ -3,6 +3,7 @@
 #include "download/engine/File.h"
 #include "download/engine/Win32Error.h"
 #include "download/engine/WinHttpApi.h"
+#include "tests/download/EngineTestSupport.h"
 #include "tests/support/CaptureLog.h"
 #include "tests/support/TestSupport.h"
 
@@ -16,30 +17,13 @@ using OrlDownload::kUnknownSize;
 
 namespace {
 
-void WriteBytes(const std::wstring& path, const std::vector<unsigned char>& bytes)
-{
-    VmCommon::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    ASSERT_TRUE(file) << GetLastError();
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-}
+using namespace VmTest;
 
 void WriteMetafile(const std::wstring& path, uint32_t size)
 {
     unsigned char bytes[4];
     OrlDownload::EncodeSize(size, bytes);
-    WriteBytes(path + L".dl", std::vector<unsigned char>(bytes, bytes + 4));
-}
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// The size the metafile holds; -2 when there is none.
-int64_t Metafile(const std::wstring& path)
-{
-    const auto bytes = VmTest::ReadBytes(path + L".dl");
-    if (!Exists(path + L".dl"))
-        return -2;
-    return bytes.size() == 4 ? OrlDownload::DecodeSize(bytes.data()) : -3;
+    WriteFileBytes(path + L".dl", Bytes(bytes, bytes + 4));
 }
 
 class DownloadFile : public ::testing::Test {
@@ -47,10 +31,10 @@ protected:
     void SetUp() override { log_.Clear(); }
     std::wstring PathOf(const wchar_t* name) const { return dir_.Path() + L"\\" + name; }
 
-    static VmTest::CaptureLog& log_;
-    VmTest::TempDir dir_;
+    static CaptureLog& log_;
+    TempDir dir_;
 };
-VmTest::CaptureLog& DownloadFile::log_ = VmTest::CaptureLog::Install();
+CaptureLog& DownloadFile::log_ = CaptureLog::Install();
 
 TEST_F(DownloadFile, SizesComeFromTheFileAndItsMetafile)
 {
@@ -69,7 +53,7 @@ TEST_F(DownloadFile, SizesComeFromTheFileAndItsMetafile)
     };
     for (const auto& c : cases) {
         const std::wstring path = PathOf(c.name);
-        WriteBytes(path, std::vector<unsigned char>(c.onDisk, 1));
+        WriteFileBytes(path, Bytes(c.onDisk, 1));
         if (c.metafile >= 0)
             WriteMetafile(path, static_cast<uint32_t>(c.metafile));
         File file(path.c_str(), nullptr);
@@ -83,7 +67,7 @@ TEST_F(DownloadFile, SizesComeFromTheFileAndItsMetafile)
 TEST_F(DownloadFile, FileLargerThanItsMetafileStartsAgain)
 {
     const std::wstring path = PathOf(L"grown.bin");
-    WriteBytes(path, std::vector<unsigned char>(5000, 7));
+    WriteFileBytes(path, Bytes(5000, 7));
     WriteMetafile(path, 4000);
     File file(path.c_str(), nullptr);
     ASSERT_EQ(0u, file.EnsureOpen());
@@ -92,14 +76,14 @@ TEST_F(DownloadFile, FileLargerThanItsMetafileStartsAgain)
     EXPECT_EQ(1u, log_.Count(L"OrlDownload::File::CalculateSizes: File is larger than expected, resetting",
                              VmOrlLogging::LevelWarning));
     file.FinishWriting(false);
-    EXPECT_TRUE(VmTest::ReadBytes(path).empty());
+    EXPECT_TRUE(ReadBytes(path).empty());
 }
 
 TEST_F(DownloadFile, UnreadableMetafileCountsAsAbsent)
 {
     const std::wstring path = PathOf(L"short-meta.bin");
-    WriteBytes(path, std::vector<unsigned char>(1000, 1));
-    WriteBytes(path + L".dl", {0x10, 0x20});
+    WriteFileBytes(path, Bytes(1000, 1));
+    WriteFileBytes(path + L".dl", {0x10, 0x20});
     File file(path.c_str(), nullptr);
     ASSERT_EQ(0u, file.EnsureOpen());
     EXPECT_EQ(1000u, file.ExpectedSize());
@@ -117,9 +101,9 @@ TEST_F(DownloadFile, MetafileExistsExactlyWhileTheFileIsIncomplete)
         EXPECT_FALSE(Exists(path + L".dl")) << "nothing written yet";
         ASSERT_EQ(0u, file.WriteData(chunk.data(), 1000));
         // Already before the start ends: a process killed now leaves a resumable file.
-        EXPECT_EQ(4000, Metafile(path));
+        EXPECT_EQ(4000, MetafileSize(path));
         file.FinishWriting(false);
-        EXPECT_EQ(4000, Metafile(path));
+        EXPECT_EQ(4000, MetafileSize(path));
     }
     {
         File file(path.c_str(), nullptr);
@@ -130,9 +114,9 @@ TEST_F(DownloadFile, MetafileExistsExactlyWhileTheFileIsIncomplete)
             ASSERT_EQ(0u, file.WriteData(chunk.data(), 1000));
         EXPECT_EQ(3000u, file.BytesThisStart());
         file.FinishWriting(true);
-        EXPECT_EQ(-2, Metafile(path));
+        EXPECT_EQ(-1, MetafileSize(path));
     }
-    EXPECT_EQ(4000u, VmTest::ReadBytes(path).size());
+    EXPECT_EQ(4000u, ReadBytes(path).size());
 }
 
 TEST_F(DownloadFile, SuccessWithoutLengthKeepsWhatArrivedAndNoMetafile)
@@ -142,10 +126,10 @@ TEST_F(DownloadFile, SuccessWithoutLengthKeepsWhatArrivedAndNoMetafile)
     ASSERT_EQ(0u, file.Reset(kUnknownSize));
     const std::vector<unsigned char> chunk(1234, 1);
     ASSERT_EQ(0u, file.WriteData(chunk.data(), 1234));
-    EXPECT_EQ(static_cast<int64_t>(kUnknownSize), Metafile(path));
+    EXPECT_EQ(static_cast<int64_t>(kUnknownSize), MetafileSize(path));
     file.FinishWriting(true);
     EXPECT_EQ(1234u, file.ExpectedSize());
-    EXPECT_EQ(-2, Metafile(path));
+    EXPECT_EQ(-1, MetafileSize(path));
 
     // The same without success stays incomplete with an unknown size.
     const std::wstring other = PathOf(L"nolength-failed.bin");
@@ -153,7 +137,7 @@ TEST_F(DownloadFile, SuccessWithoutLengthKeepsWhatArrivedAndNoMetafile)
     ASSERT_EQ(0u, failed.Reset(kUnknownSize));
     ASSERT_EQ(0u, failed.WriteData(chunk.data(), 100));
     failed.FinishWriting(false);
-    EXPECT_EQ(static_cast<int64_t>(kUnknownSize), Metafile(other));
+    EXPECT_EQ(static_cast<int64_t>(kUnknownSize), MetafileSize(other));
 }
 
 TEST_F(DownloadFile, NothingOpensWithoutBeingAskedAndFailuresAreErrors)
@@ -174,22 +158,6 @@ TEST_F(DownloadFile, NothingOpensWithoutBeingAskedAndFailuresAreErrors)
     EXPECT_NE(0u, folder.EnsureOpen());
     EXPECT_EQ(1u, log_.Count(L"OrlDownload::File::EnsureOpen: CreateFile(" + PathOf(L"folder") + L") failed: [",
                              VmOrlLogging::LevelError));
-}
-
-TEST_F(DownloadFile, LastWriteTimeOfTheOpenFile)
-{
-    const std::wstring path = PathOf(L"dated.bin");
-    WriteBytes(path, {1, 2, 3});
-    const FILETIME stamp{0x12345678, 0x01D3A000};
-    {
-        VmCommon::UniqueFile raw(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(SetFileTime(raw.get(), nullptr, nullptr, &stamp));
-    }
-    File file(path.c_str(), nullptr);
-    ASSERT_EQ(0u, file.EnsureOpen());
-    const FILETIME time = file.GetLastModified();
-    EXPECT_EQ(stamp.dwHighDateTime, time.dwHighDateTime);
-    EXPECT_EQ(stamp.dwLowDateTime, time.dwLowDateTime);
 }
 
 TEST(DownloadWinHttpBinding, MissingLibraryOrEntryPointsFailWithoutACrash)
