@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes the product's images for the dialogs from ImageMagick drawing commands. The results are
 # committed; run this again only to change them.
-#   product.ico      icon group 104: 16, 24, 32, 48 and 256 pixels
+#   product.ico      icon group 104: 16, 24, 32, 48 and 256 pixels, each PNG-compressed
 #   logo.png         PNG 105, 70 x 24, white word mark on transparent
 #   logo.bmp         bitmap 105, the same on the black caption colour, 24 bits
 #   close.bmp        bitmap 115, two 24 x 24 images: 0 dark cross, 1 light cross, 32 bits
@@ -18,9 +18,21 @@ for size in 256 48 32 24 16; do
   convert -size 256x256 xc:none -fill "$brand" -stroke none \
     -draw "path 'M 128,16 L 224,52 L 224,124 C 224,184 184,222 128,244 C 72,222 32,184 32,124 L 32,52 Z'" \
     -fill none -stroke white -strokewidth 22 -draw "polyline 80,130 114,166 180,94" \
-    -resize ${size}x${size} PNG32:icon-$size.png
+    -resize ${size}x${size} -strip -define png:compression-level=9 PNG32:icon-$size.png
 done
-convert icon-16.png icon-24.png icon-32.png icon-48.png icon-256.png product.ico
+# Every size is stored as PNG (Windows Vista and later read PNG icon images of any size): a third
+# of the bytes of the plain bitmaps ImageMagick would write for all but 256 pixels.
+python3 - product.ico icon-16.png icon-24.png icon-32.png icon-48.png icon-256.png <<'EOF'
+import struct, sys
+images = [open(name, "rb").read() for name in sys.argv[2:]]
+offset = 6 + 16 * len(images)
+icon = struct.pack("<HHH", 0, 1, len(images))
+for png in images:
+    width, height = struct.unpack(">II", png[16:24])
+    icon += struct.pack("<BBBBHHII", width % 256, height % 256, 0, 0, 1, 32, len(png), offset)
+    offset += len(png)
+open(sys.argv[1], "wb").write(icon + b"".join(images))
+EOF
 rm -f icon-*.png
 
 # Logo: small shield mark and the word mark.
