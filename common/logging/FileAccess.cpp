@@ -11,7 +11,6 @@ namespace {
 const char kMutexSddl[] = "D:(A;;GA;;;SY)(A;;GA;;;BA)";
 const char kRestrictedFileSddl[] = "D:(A;;GA;;;SY)(A;;GA;;;BA)";
 const char kMachineSddl[] = "D:(A;OICI;GA;;;SY)(A;OICI;GA;;;BA)(A;OICI;GRGX;;;AU)";
-constexpr DWORD kMutexWaitMs = 500;
 constexpr uint32_t kMaxRotateCount = 99;
 constexpr uint32_t kMaxDeleteNames = 99;
 
@@ -182,39 +181,55 @@ HANDLE FileAccess::CreateFileMutex(const wchar_t* name, bool perUser)
     return mutex;
 }
 
+// The mutex's name is predictable, so anyone may hold it for good. After one wait that timed out
+// the file is written without it for the rest of the run: a squatter costs one time-out, not one
+// per line. True when the caller owns the mutex and must release it.
 bool FileAccess::AcquireMutex(const char* caller)
 {
+    if (mutexGivenUp_)
+        return false;
     const DWORD wait = WaitForSingleObject(mutex_.get(), kMutexWaitMs);
     if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED)
         return true;
-    if (caller)
-        DebugOutput(L"vm_orl_log!FileAccess::%S(): Failed to acquire file mutex, error=%lu\n", caller, wait);
+    DebugOutput(L"vm_orl_log!FileAccess::%S(): Failed to acquire file mutex, error=%lu\n", caller, wait);
+    mutexGivenUp_ = true;
+    mutexTimeoutToReport_ = true;
     return false;
+}
+
+bool FileAccess::TakeMutexTimeout()
+{
+    const bool timedOut = mutexTimeoutToReport_;
+    mutexTimeoutToReport_ = false;
+    return timedOut;
 }
 
 void FileAccess::Write(const void* buffer, uint32_t bytes)
 {
-    if (!mutex_ || !AcquireMutex("Write"))
+    if (!mutex_)
         return;
+    const bool owned = AcquireMutex("Write");
     if (EnsureOpen()) {
         lowLevel_->SeekToEnd(); // lines of other processes count toward the size
-        if (lowLevel_->IsOpen()) {
-            bool rotated = true;
-            if (NeedsRotation())
-                rotated = Rotate();
-            if (rotated)
-                lowLevel_->Write(buffer, bytes);
-        }
+        // A rotation whose rename failed (another process holds an older file without delete
+        // sharing) leaves the current file open: it grows past its limit until a rotation succeeds.
+        if (lowLevel_->IsOpen() && NeedsRotation())
+            Rotate();
+        if (lowLevel_->IsOpen())
+            lowLevel_->Write(buffer, bytes);
     }
-    ReleaseMutex(mutex_.get());
+    if (owned)
+        ReleaseMutex(mutex_.get());
 }
 
 void FileAccess::Flush()
 {
-    if (!mutex_ || !AcquireMutex(nullptr))
+    if (!mutex_)
         return;
+    const bool owned = AcquireMutex("Flush");
     lowLevel_->Flush();
-    ReleaseMutex(mutex_.get());
+    if (owned)
+        ReleaseMutex(mutex_.get());
 }
 
 bool FileAccess::EnsureOpen()

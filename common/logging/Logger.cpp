@@ -1,8 +1,10 @@
+#include "common/CreateOnce.h"
 #include "common/Format.h"
 #include "common/logging/LogFormat.h"
 #include "common/logging/LoggerConfig.h"
 #include "common/logging/VmOrlLogging.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -13,6 +15,19 @@ namespace {
 
 constexpr size_t kFirstBuffer = 2048;
 constexpr size_t kBufferLimit = 0x40000; // sizes tried stay below this: 131072 is the last
+
+// Text of the ANSI code page as UTF-16; false when it does not convert.
+bool FromAnsi(const char* text, std::wstring& wide)
+{
+    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (length <= 0)
+        return false;
+    wide.assign(static_cast<size_t>(length), L'\0');
+    if (MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length) != length)
+        return false;
+    wide.resize(static_cast<size_t>(length - 1));
+    return true;
+}
 
 } // namespace
 
@@ -30,19 +45,10 @@ void LoggerSettings::Reset()
 void Logger::Open(const char* product, const char* module, int32_t defaultLevel, uint32_t flags)
 {
     LastErrorKeeper keep;
-    auto widen = [](const char* text) {
-        std::wstring wide;
-        const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-        if (length > 1) {
-            wide.assign(static_cast<size_t>(length), L'\0');
-            MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), length);
-            wide.resize(static_cast<size_t>(length - 1));
-        }
-        return wide;
-    };
-    const std::wstring wideProduct = widen(product);
-    const std::wstring wideModule = widen(module);
-    if (wideProduct.empty() || wideModule.empty())
+    std::wstring wideProduct;
+    std::wstring wideModule;
+    if (!FromAnsi(product, wideProduct) || !FromAnsi(module, wideModule) || wideProduct.empty() ||
+        wideModule.empty())
         return;
     Open(wideProduct.c_str(), wideModule.c_str(), defaultLevel, flags);
 }
@@ -195,12 +201,10 @@ void LoggerWin::LogV(int32_t level, const wchar_t* format, va_list args)
         return;
     LastErrorKeeper keep;
     std::wstring message;
-    if (!VmCommon::FormatGrowing(message, format, args, kFirstBuffer, kBufferLimit)) {
-        // The precision keeps a format that is itself too large from failing here again.
+    if (VmCommon::FormatGrowing(message, format, args, kFirstBuffer, kBufferLimit))
+        WriteLine(level, message.c_str());
+    else // the precision keeps a format that is itself too large from failing here again
         Log(LevelError, L"VM_ORL_LOG failure: too large message. Format: %.131000s", format);
-        return;
-    }
-    WriteLine(level, message.c_str());
 }
 
 void LoggerWin::LogV(int32_t level, const char* format, va_list args)
@@ -208,21 +212,14 @@ void LoggerWin::LogV(int32_t level, const char* format, va_list args)
     if (IsFiltered(level))
         return;
     LastErrorKeeper keep;
-    std::string message;
-    if (!VmCommon::FormatGrowing(message, format, args, kFirstBuffer, kBufferLimit)) {
+    std::string narrow;
+    std::wstring message;
+    if (!VmCommon::FormatGrowing(narrow, format, args, kFirstBuffer, kBufferLimit))
         Log(LevelError, L"VM_ORL_LOG failure: bad ANSI message. Format: %.131000S", format);
-        return;
-    }
-    std::wstring wide(3 * (message.size() + 1), L'\0');
-    const int converted = MultiByteToWideChar(CP_ACP, 0, message.c_str(), -1, wide.data(),
-                                              static_cast<int>(wide.size()));
-    if (converted <= 0) {
-        Log(LevelError, L"VM_ORL_LOG failure: unable to convert ANSI to UNICODE. Format: %.131000S",
-            format);
-        return;
-    }
-    wide.resize(static_cast<size_t>(converted - 1));
-    WriteLine(level, wide.c_str());
+    else if (!FromAnsi(narrow.c_str(), message))
+        Log(LevelError, L"VM_ORL_LOG failure: unable to convert ANSI to UNICODE. Format: %.131000S", format);
+    else
+        WriteLine(level, message.c_str());
 }
 
 void LoggerWin::WriteLine(int32_t level, const wchar_t* message)
@@ -249,47 +246,64 @@ void LoggerWin::RawWrite(int32_t level, const wchar_t* text, size_t characters)
     if (debugOutput_)
         OutputDebugStringW(text);
     EnterCriticalSection(&lock_);
-    if (file_)
+    bool mutexTimedOut = false;
+    if (file_) {
         file_->Write(text, static_cast<uint32_t>(characters * sizeof(wchar_t)));
+        mutexTimedOut = file_->TakeMutexTimeout();
+    }
     LeaveCriticalSection(&lock_);
+    if (mutexTimedOut)
+        Log(LevelWarning, L"%s: The log file's mutex stayed busy for %lu ms; the file is written without it from now on",
+            L"FileAccess::Write", kMutexWaitMs);
 }
 
 // --- The process-wide instance ---
 
 namespace {
 
-volatile LONG g_state = 0; // 0 not created, 1 being created, 2 ready
-Logger* g_logger = nullptr;
+VmCommon::CreateOnce<Logger> g_instance;
+std::atomic<bool> g_destroyed{false};
 
 void DestroyLogger()
 {
-    delete g_logger;
-    g_logger = nullptr;
+    g_destroyed = true;
+    delete g_instance.Exchange(nullptr);
+}
+
+Logger* MakeLogger()
+{
+    Logger* logger = new LoggerWin();
+    atexit(DestroyLogger);
+    return logger;
+}
+
+template <typename Char>
+void LogVia(int32_t level, const Char* format, va_list args)
+{
+    LastErrorKeeper keep;
+    Logger* logger = GetLogger();
+    if (logger && !logger->IsFiltered(level))
+        logger->LogV(level, format, args);
 }
 
 } // namespace
 
+// After the exit handler the instance is gone for good: null, never a new logger.
 Logger* GetLogger()
 {
-    if (g_state == 2)
-        return g_logger;
+    if (Logger* logger = g_instance.Peek())
+        return logger;
+    if (g_destroyed)
+        return nullptr;
     LastErrorKeeper keep;
-    if (InterlockedCompareExchange(&g_state, 1, 0) == 0) {
-        g_logger = new LoggerWin();
-        atexit(DestroyLogger);
-        InterlockedExchange(&g_state, 2);
-    } else {
-        while (g_state != 2)
-            SwitchToThread();
-    }
-    return g_logger;
+    g_instance.Get(MakeLogger);
+    return g_instance.Peek();
 }
 
 void SetLogger(Logger* logger)
 {
     GetLogger();
-    Logger* previous = static_cast<Logger*>(
-        InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&g_logger), logger));
+    Logger* previous = g_instance.Exchange(logger);
     if (previous != logger)
         delete previous;
 }
@@ -328,25 +342,17 @@ bool IsEnabled(int32_t level)
 
 void VM_ORL_LOG(int32_t level, const wchar_t* format, ...)
 {
-    LastErrorKeeper keep;
-    Logger* logger = GetLogger();
-    if (!logger || logger->IsFiltered(level))
-        return;
     va_list args;
     va_start(args, format);
-    logger->LogV(level, format, args);
+    LogVia(level, format, args);
     va_end(args);
 }
 
 void VM_ORL_LOG_A(int32_t level, const char* format, ...)
 {
-    LastErrorKeeper keep;
-    Logger* logger = GetLogger();
-    if (!logger || logger->IsFiltered(level))
-        return;
     va_list args;
     va_start(args, format);
-    logger->LogV(level, format, args);
+    LogVia(level, format, args);
     va_end(args);
 }
 

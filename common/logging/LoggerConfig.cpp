@@ -1,9 +1,12 @@
 #include "common/logging/LoggerConfig.h"
 
 #include "common/Handles.h"
+#include "common/Registry.h"
+#include "common/VmPath.h"
 
 #include <cstdio>
 #include <cwchar>
+#include <iterator>
 #include <vector>
 
 namespace VmOrlLogging {
@@ -14,49 +17,30 @@ namespace {
 
 constexpr size_t kMaxRoot = 260;
 const wchar_t kShellFolders[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+const wchar_t kLowLocalAppData[] = L"{A520A1A4-1780-4FF6-BD18-167343C5AF16}";
 
-bool ReadDword(const std::wstring& keyName, const wchar_t* name, DWORD& value)
+// A root too long for a path counts as absent, so that the next source is tried.
+std::wstring Root(const std::wstring& text)
 {
-    VmCommon::UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyName.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY,
-                      key.put()) != ERROR_SUCCESS)
-        return false;
-    DWORD data = 0;
-    DWORD size = sizeof(data);
-    DWORD type = 0;
-    if (RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) !=
-            ERROR_SUCCESS ||
-        size != sizeof(data))
-        return false;
-    value = data;
-    return true;
+    return text.size() > kMaxRoot ? std::wstring() : text;
 }
 
-// A string value as stored (no expansion); empty when absent, not a string or too long.
+// A string value as stored (no expansion); empty when absent or not a string.
 std::wstring ReadString(HKEY root, const wchar_t* keyName, const wchar_t* name, REGSAM view)
 {
-    VmCommon::UniqueRegKey key;
-    if (RegOpenKeyExW(root, keyName, 0, KEY_QUERY_VALUE | view, key.put()) != ERROR_SUCCESS)
-        return {};
-    wchar_t buffer[kMaxRoot + 1] = {};
-    DWORD size = sizeof(buffer) - sizeof(wchar_t);
-    DWORD type = 0;
-    if (RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
-        ERROR_SUCCESS)
-        return {};
-    if (type != REG_SZ && type != REG_EXPAND_SZ)
-        return {};
-    buffer[size / sizeof(wchar_t)] = L'\0';
-    return buffer;
+    VmCommon::Win32Registry registry;
+    registry.SetRoot(root);
+    registry.SetAccessFlags(view);
+    std::wstring value;
+    registry.ReadString(keyName, name, value);
+    return Root(value);
 }
 
+// A variable that is not set stays "%NAME%": no root.
 std::wstring Expand(const wchar_t* text)
 {
-    wchar_t buffer[kMaxRoot + 1] = {};
-    const DWORD length = ExpandEnvironmentStringsW(text, buffer, kMaxRoot + 1);
-    if (length == 0 || length > kMaxRoot + 1 || wcschr(buffer, L'%') != nullptr)
-        return {};
-    return buffer;
+    const std::wstring expanded = VmPath::ExpandEnvironment(text);
+    return expanded.find(L'%') == std::wstring::npos ? Root(expanded) : std::wstring();
 }
 
 } // namespace
@@ -64,11 +48,14 @@ std::wstring Expand(const wchar_t* text)
 DWORD ReadLoggingNumber(const wchar_t* product, const wchar_t* module, const wchar_t* name,
                         DWORD defaultValue)
 {
+    VmCommon::Win32Registry registry;
+    registry.SetRoot(HKEY_LOCAL_MACHINE);
+    registry.SetAccessFlags(KEY_WOW64_32KEY);
     const std::wstring base = kLoggingKey;
     const std::wstring keys[] = {base + L"\\" + product + L"\\" + module, base + L"\\" + product, base};
     for (const auto& key : keys) {
-        DWORD value = 0;
-        if (ReadDword(key, name, value) && value != 0xFFFFFFFF)
+        uint32_t value = 0;
+        if (registry.ReadDword(key.c_str(), name, value) && value != 0xFFFFFFFF)
             return value;
     }
     return defaultValue;
@@ -111,24 +98,26 @@ bool ProcessIsLowIntegrity()
 
 std::wstring FindRootFolder(bool perUser, bool lowIntegrity)
 {
-    std::wstring root;
-    if (!perUser) {
-        root = ReadString(HKEY_LOCAL_MACHINE, kLoggingKey, L"RootPath", KEY_WOW64_32KEY);
-        if (root.empty())
-            root = ReadString(HKEY_LOCAL_MACHINE, kShellFolders, L"Common AppData", 0);
-        if (root.empty())
-            root = Expand(L"%ProgramData%");
-        return root;
+    struct Source {
+        HKEY root;
+        const wchar_t* key;
+        const wchar_t* name;
+        REGSAM view;
+    };
+    const Source machine[] = {{HKEY_LOCAL_MACHINE, kLoggingKey, L"RootPath", KEY_WOW64_32KEY},
+                              {HKEY_LOCAL_MACHINE, kShellFolders, L"Common AppData", 0}};
+    // The low-integrity folder comes first, and only for a low-integrity process.
+    const Source user[] = {{HKEY_CURRENT_USER, kShellFolders, kLowLocalAppData, 0},
+                           {HKEY_CURRENT_USER, kLoggingKey, L"RootPath", KEY_WOW64_32KEY},
+                           {HKEY_CURRENT_USER, kShellFolders, L"Local AppData", 0}};
+    const Source* first = perUser ? (lowIntegrity ? user : user + 1) : machine;
+    const Source* end = perUser ? std::end(user) : std::end(machine);
+    for (const Source* source = first; source != end; ++source) {
+        std::wstring root = ReadString(source->root, source->key, source->name, source->view);
+        if (!root.empty())
+            return root;
     }
-    if (lowIntegrity)
-        root = ReadString(HKEY_CURRENT_USER, kShellFolders, L"{A520A1A4-1780-4FF6-BD18-167343C5AF16}", 0);
-    if (root.empty())
-        root = ReadString(HKEY_CURRENT_USER, kLoggingKey, L"RootPath", KEY_WOW64_32KEY);
-    if (root.empty())
-        root = ReadString(HKEY_CURRENT_USER, kShellFolders, L"Local AppData", 0);
-    if (root.empty())
-        root = Expand(L"%LOCALAPPDATA%");
-    return root;
+    return Expand(perUser ? L"%LOCALAPPDATA%" : L"%ProgramData%");
 }
 
 void DebugOutput(const wchar_t* format, ...)

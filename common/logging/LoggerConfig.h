@@ -9,6 +9,7 @@
 namespace VmOrlLogging {
 
 extern const wchar_t kLoggingKey[]; // "SOFTWARE\Velmora\ORL\Logging"
+constexpr DWORD kMutexWaitMs = 500; // the longest wait for the cross-process file mutex
 
 // Reads a number value at module, product and global level (HKLM, 32-bit view); the first one
 // that is present and not 0xFFFFFFFF wins, else the default.

@@ -13,21 +13,15 @@
 
 namespace VmOrlLogging {
 
-enum Level : int32_t {
-    LevelFatal = 1,
-    LevelError = 2,
-    LevelWarning = 3,
-    LevelInfo = 4,
-    LevelDebug = 5,
-    LevelVerbose = 6,
-};
+// A message is written when its level is at most the threshold; 6 (Verbose) is not used by the installer.
+enum Level : int32_t { LevelFatal = 1, LevelError, LevelWarning, LevelInfo, LevelDebug, LevelVerbose };
 
 enum LogFlags : uint32_t {
-    DebugBanners = 2,
-    DeferredOpen = 4,
-    ForcePerUser = 8,
-    UtcTime = 16,
-    RestrictedAcl = 32,
+    DebugBanners = 2,  // banners at Debug instead of Info
+    DeferredOpen = 4,  // the file opens with the first line that is written
+    ForcePerUser = 8,  // the per-user location even for an administrator
+    UtcTime = 16,      // timestamps in UTC
+    RestrictedAcl = 32 // new files for SYSTEM and Administrators only
 };
 
 class FileUtils {
@@ -93,6 +87,9 @@ public:
     uint32_t RotateCount() const { return rotateCount_; }
     bool PerUser() const { return perUser_; }
     bool LowIntegrity() const { return lowIntegrity_; }
+    // True once, after the first wait for the file mutex that timed out; from then on the file is
+    // written without the mutex.
+    bool TakeMutexTimeout();
 
 private:
     bool AcquireMutex(const char* caller);
@@ -106,6 +103,8 @@ private:
     VmCommon::SecurityAttributes fileSecurity_; // empty: default security
     bool perUser_ = true;
     bool lowIntegrity_ = false;
+    bool mutexGivenUp_ = false;
+    bool mutexTimeoutToReport_ = false;
     std::wstring root_; // root\Velmora, for the machine-wide directory creation
 };
 

@@ -1,30 +1,26 @@
-// Which messages get through: the level from the registry, nothing before Open, and the
+// What the registry and the flags decide: the level, the location, deferred opening; and the
 // caller's last-error code surviving every public call.
 #include "tests/logging/LoggingFixture.h"
 
-#include "common/logging/VmOrlLogging.h"
+#include "common/VmPath.h"
 
-#include <functional>
 #include <optional>
 #include <set>
 
 namespace VmLogTest {
 namespace {
 
-using VmOrlLogging::LoggerWin;
+class LoggerConfig : public LoggingTest {};
 
-class LoggerLevel : public LoggingTest {};
-
-TEST_F(LoggerLevel, ModuleBeatsProductBeatsGlobalAndAllOnesCountsAsAbsent)
+TEST_F(LoggerConfig, ModuleBeatsProductBeatsGlobalAndAllOnesCountsAsAbsent)
 {
     constexpr DWORD kAbsent = 0xFFFFFFFF;
-    struct Case {
+    const struct {
         const wchar_t* module;
         std::optional<DWORD> global, product, moduleLevel;
         int32_t defaultLevel;
         int32_t threshold;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {L"moduleWins", 6, 5, 2, 4, 2},
         {L"productWins", 6, 3, std::nullopt, 4, 3},
         {L"moduleAllOnes", 6, 3, kAbsent, 4, 3},
@@ -37,67 +33,64 @@ TEST_F(LoggerLevel, ModuleBeatsProductBeatsGlobalAndAllOnesCountsAsAbsent)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.module);
-        {
-            RegistrySandbox levels(KEY_WOW64_32KEY);
-            std::wstring key = kLoggingKey;
-            if (c.global) {
-                ASSERT_TRUE(levels.SetDword(HKEY_LOCAL_MACHINE, key, L"LogLevel", *c.global));
-            }
-            key += L"\\" + product_;
-            if (c.product) {
-                ASSERT_TRUE(levels.SetDword(HKEY_LOCAL_MACHINE, key, L"LogLevel", *c.product));
-            }
-            key += std::wstring(L"\\") + c.module;
-            if (c.moduleLevel) {
-                ASSERT_TRUE(levels.SetDword(HKEY_LOCAL_MACHINE, key, L"LogLevel", *c.moduleLevel));
-            }
+        VmTest::RegistrySandbox levels(KEY_WOW64_32KEY);
+        const std::wstring keys[] = {kLoggingKey, kLoggingKey + (L"\\" + product_),
+                                     kLoggingKey + (L"\\" + product_ + L"\\" + c.module)};
+        const std::optional<DWORD> values[] = {c.global, c.product, c.moduleLevel};
+        for (int i = 0; i < 3; ++i)
+            ASSERT_TRUE(!values[i] || levels.SetDword(HKEY_LOCAL_MACHINE, keys[i], L"LogLevel", *values[i]));
+        LoggerWin logger;
+        logger.Log(LevelFatal, L"%s: level %d", L"LevelTest::Run", -2); // before Open: nothing
+        logger.Open(product_.c_str(), c.module, c.defaultLevel, 0);
+        for (int32_t level = -1; level <= 7; ++level)
+            logger.Log(level, L"%s: level %d", L"LevelTest::Run", level);
+        logger.Close();
 
-            LoggerWin logger;
-            logger.Open(product_.c_str(), c.module, c.defaultLevel, 0);
-            for (int32_t level = -1; level <= 7; ++level)
-                logger.Log(level, L"%s: level %d", L"LevelTest::Run", level);
-            logger.Close();
-        }
         const LogFile log = ReadLog(LogPath(c.module));
-        if (c.threshold <= 0) {
-            EXPECT_FALSE(log.exists) << "nothing may be written, not even the banners";
-            continue;
-        }
-        std::set<int> written;
-        for (const auto& line : log.lines) {
-            const size_t at = line.find(L"LevelTest::Run: level ");
-            if (at != std::wstring::npos)
-                written.insert(std::stoi(line.substr(at + 22)));
-        }
-        std::set<int> expected;
-        for (int level = -1; level <= c.threshold; ++level)
+        EXPECT_EQ(c.threshold > 0, log.exists) << "with level 0 not even the banners";
+        std::set<int> written, expected;
+        for (const auto& line : log.lines)
+            if (line.find(L"LevelTest::Run: level ") != std::wstring::npos)
+                written.insert(std::stoi(line.substr(line.rfind(L' '))));
+        for (int level = -1; level <= c.threshold && c.threshold > 0; ++level)
             expected.insert(level);
         EXPECT_EQ(expected, written);
-        EXPECT_EQ(c.threshold >= VmOrlLogging::LevelInfo, Contains(log.lines, L"***  LOGGING STARTED  ***"));
+        EXPECT_EQ(c.threshold >= LevelInfo, Contains(log.lines, L"***  LOGGING STARTED  ***"));
     }
 }
 
-TEST_F(LoggerLevel, NothingIsWrittenBeforeOpenOrAboveTheThreshold)
+TEST_F(LoggerConfig, MachineWideAndPerUserRootsComeFromTheirOwnHive)
 {
-    const std::wstring module = L"quiet";
-    ASSERT_TRUE(SetNumber(Scope::Module, module, L"LogLevel", VmOrlLogging::LevelWarning));
-    LoggerWin logger;
-    EXPECT_FALSE(logger.IsEnabled(VmOrlLogging::LevelFatal));
-    logger.Log(VmOrlLogging::LevelFatal, L"%s: before open", L"QuietTest::Run");
-    logger.Log(VmOrlLogging::LevelFatal, "%s: narrow before open", "QuietTest::Run");
-    EXPECT_FALSE(FileExists(LogPath(module)));
+    // Wine runs the test as an administrator, so only ForcePerUser leads to the per-user root.
+    for (const bool perUser : {false, true}) {
+        const wchar_t* module = perUser ? L"user" : L"machine";
+        const LogFile log = Session(module, perUser ? uint32_t{ForcePerUser} : 0u, [&](LoggerWin& logger) {
+            EXPECT_EQ(LogPath(module, 0, perUser), logger.CurrentPath());
+            logger.Log(LevelInfo, L"%s: here", L"RootTest::Run");
+        }, perUser);
+        EXPECT_TRUE(Contains(log.lines, L"RootTest::Run: here")) << module;
+        EXPECT_FALSE(VmPath::FileExistsPath(LogPath(module, 0, !perUser))) << module;
+    }
+}
 
-    logger.Open(product_.c_str(), module.c_str(), VmOrlLogging::LevelVerbose, 0);
-    EXPECT_TRUE(logger.IsEnabled(VmOrlLogging::LevelWarning));
-    EXPECT_FALSE(logger.IsEnabled(VmOrlLogging::LevelInfo));
-    for (int32_t level : {VmOrlLogging::LevelInfo, VmOrlLogging::LevelDebug, VmOrlLogging::LevelVerbose})
-        logger.Log(level, L"%s: too detailed %d", L"QuietTest::Run", level);
-    logger.Log(VmOrlLogging::LevelWarning, L"%s: warning", L"QuietTest::Run");
-    logger.Close();
+TEST_F(LoggerConfig, DeferredOpenCreatesTheFileWithTheFirstWrittenLine)
+{
+    LogFile log = Session(L"deferred", DeferredOpen, [&](LoggerWin& logger) {
+        EXPECT_FALSE(VmPath::FileExistsPath(LogPath(L"deferred"))) << "opened before the first line";
+        logger.Log(LevelInfo, L"%s: first", L"DeferredTest::Run");
+    });
+    ASSERT_EQ(4u, log.lines.size());
+    EXPECT_TRUE(log.lines[0].empty() && Contains({log.lines[1]}, L"***  LOGGING STARTED  ***"));
+    EXPECT_TRUE(Contains({log.lines[2]}, L"DeferredTest::Run: first"));
 
-    const LogFile log = ReadLog(LogPath(module));
-    ASSERT_EQ(1u, log.lines.size()) << "only the warning, no Info banners";
-    EXPECT_TRUE(Contains(log.lines, L".W: QuietTest::Run: warning"));
+    // A first line above the configured level opens the log but is dropped, as are the banners.
+    ASSERT_TRUE(SetNumber(Scope::Module, L"quiet", L"LogLevel", LevelWarning));
+    log = Session(L"quiet", DeferredOpen, [](LoggerWin& logger) {
+        logger.Log(LevelInfo, L"%s: info", L"DeferredTest::Quiet");
+        logger.Log(LevelWarning, L"%s: warning", L"DeferredTest::Quiet");
+    });
+    ASSERT_EQ(1u, log.lines.size());
+    EXPECT_TRUE(Contains(log.lines, L".W: DeferredTest::Quiet: warning"));
 }
 
 // Every public call keeps the caller's last-error code, also when the calls inside fail
@@ -128,40 +121,35 @@ TEST_P(LoggerLastError, EveryPublicCallKeepsTheCallersLastError)
         {"Log too large", [&] { logger->Log(4, tooLong.c_str()); }},
         {"Flush", [&] { logger->Flush(); }},
         {"Close", [&] { logger->Close(); }},
-        {"Open deferred", [&] { logger->Open(product_.c_str(), L"errors2", 4, VmOrlLogging::DeferredOpen); }},
+        {"Open deferred", [&] { logger->Open(product_.c_str(), L"errors2", 4, DeferredOpen); }},
         {"Log opening deferred", [&] { logger->Log(2, L"%s: deferred", L"ErrorTest::Run"); }},
         {"destructor", [&] { delete logger; logger = nullptr; }},
-        {"SetLogger", [&] { VmOrlLogging::SetLogger(new LoggerWin()); }},
-        {"free wide Open", [&] { VmOrlLogging::Open(product_.c_str(), L"free", 4, 0); }},
-        {"free narrow Open", [&] { VmOrlLogging::Open(narrowProduct.c_str(), "free", 4, 0); }},
+        {"SetLogger", [&] { SetLogger(new LoggerWin()); }},
+        {"free wide Open", [&] { Open(product_.c_str(), L"free", 4, 0); }},
+        {"free narrow Open", [&] { Open(narrowProduct.c_str(), "free", 4, 0); }},
         {"VM_ORL_LOG", [&] { VM_ORL_LOG(4, L"%s: free %d", L"ErrorTest::Free", 3); }},
-        {"VM_ORL_LOG_A", [&] { VmOrlLogging::VM_ORL_LOG_A(4, "%s: free %d", "ErrorTest::Free", 4); }},
-        {"free IsEnabled", [&] { VmOrlLogging::IsEnabled(4); }},
-        {"free Flush", [&] { VmOrlLogging::Flush(); }},
-        {"free Close", [&] { VmOrlLogging::Close(); }},
-        {"SetLogger replacing a used one", [&] { VmOrlLogging::SetLogger(new LoggerWin()); }},
+        {"VM_ORL_LOG_A", [&] { VM_ORL_LOG_A(4, "%s: free %d", "ErrorTest::Free", 4); }},
+        {"free IsEnabled", [&] { IsEnabled(4); }},
+        {"free Flush", [&] { Flush(); }},
+        {"free Close", [&] { Close(); }},
+        {"SetLogger replacing a used one", [&] { SetLogger(new LoggerWin()); }},
     };
     for (const auto& [name, call] : calls) {
         SetLastError(0x2BADF00D);
         call();
         EXPECT_EQ(0x2BADF00Du, GetLastError()) << name;
     }
-    delete logger;
 
-    const LogFile errors = ReadLog(LogPath(L"errors"));
-    const LogFile viaFree = ReadLog(LogPath(L"free"));
-    if (rootIsFile) {
-        EXPECT_FALSE(errors.exists);
-    } else {
-        // The calls did their work, too.
-        EXPECT_FALSE(Contains(errors.lines, L"early"));
-        EXPECT_TRUE(Contains(errors.lines, L"ErrorTest::Run: wide 1"));
-        EXPECT_TRUE(Contains(errors.lines, L"ErrorTest::Run: narrow 2"));
-        EXPECT_TRUE(Contains(errors.lines, L"VM_ORL_LOG failure: too large message"));
-        EXPECT_TRUE(Contains(ReadLog(LogPath(L"errors2")).lines, L"ErrorTest::Run: deferred"));
-        EXPECT_TRUE(Contains(viaFree.lines, L"ErrorTest::Free: free 3"));
-        EXPECT_TRUE(Contains(viaFree.lines, L"ErrorTest::Free: free 4"));
-    }
+    if (rootIsFile)
+        return;
+    // The calls did their work, too.
+    const std::vector<std::wstring> lines = ReadLog(LogPath(L"errors")).lines;
+    for (const wchar_t* line : {L"ErrorTest::Run: wide 1", L"ErrorTest::Run: narrow 2", L"VM_ORL_LOG failure: too large message"})
+        EXPECT_TRUE(Contains(lines, line)) << line;
+    EXPECT_FALSE(Contains(lines, L"early"));
+    EXPECT_TRUE(Contains(ReadLog(LogPath(L"errors2")).lines, L"ErrorTest::Run: deferred"));
+    const std::vector<std::wstring> viaFree = ReadLog(LogPath(L"free")).lines;
+    EXPECT_TRUE(Contains(viaFree, L"ErrorTest::Free: free 3") && Contains(viaFree, L"ErrorTest::Free: free 4"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Roots, LoggerLastError, ::testing::Values(false, true),

@@ -1,6 +1,7 @@
 #include "tests/logging/LoggingFixture.h"
 
 #include "common/Handles.h"
+#include "common/VmPath.h"
 
 namespace VmLogTest {
 
@@ -12,30 +13,19 @@ const std::wregex kMessageLine(
 LogFile ReadLog(const std::wstring& path)
 {
     LogFile log;
-    log.exists = FileExists(path);
-    log.bytes = VmTest::ReadBytes(path);
-    const auto& b = log.bytes;
-    log.startsWithMark = b.size() >= 2 && b[0] == 0xFF && b[1] == 0xFE;
-    std::wstring text;
-    for (size_t i = 0; i + 1 < b.size(); i += 2)
-        text.push_back(static_cast<wchar_t>(b[i] | (b[i + 1] << 8)));
-    for (wchar_t c : text)
-        log.marks += c == 0xFEFF;
-    if (log.startsWithMark)
-        text.erase(0, 1);
-    bool pairsOnly = b.size() % 2 == 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == L'\r' && (i + 1 >= text.size() || text[i + 1] != L'\n'))
-            pairsOnly = false;
-        if (text[i] == L'\n' && (i == 0 || text[i - 1] != L'\r'))
-            pairsOnly = false;
+    log.exists = VmPath::FileExistsPath(path);
+    log.lines = VmTest::ReadUtf16Lines(path);
+    // The bytes a well-formed file with these lines would have.
+    std::vector<unsigned char> wellFormed{0xFF, 0xFE};
+    bool clean = true;
+    for (const auto& line : log.lines) {
+        clean = clean && line.find_first_of(L"\r\n\xFEFF") == std::wstring::npos;
+        for (wchar_t c : line + L"\r\n") {
+            wellFormed.push_back(static_cast<unsigned char>(c & 0xFF));
+            wellFormed.push_back(static_cast<unsigned char>(c >> 8));
+        }
     }
-    log.wellTerminated = pairsOnly && text.size() >= 2 && text.compare(text.size() - 2, 2, L"\r\n") == 0;
-    size_t start = 0;
-    for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2)
-        log.lines.push_back(text.substr(start, end - start));
-    if (start < text.size())
-        log.lines.push_back(text.substr(start));
+    log.wellFormed = clean && !log.lines.empty() && VmTest::ReadBytes(path) == wellFormed;
     return log;
 }
 
@@ -47,20 +37,12 @@ bool Contains(const std::vector<std::wstring>& lines, const std::wstring& text)
     return false;
 }
 
-bool FileExists(const std::wstring& path)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 bool WriteBytes(const std::wstring& path, const std::string& bytes)
 {
     VmCommon::UniqueFile file(
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return false;
     DWORD written = 0;
-    return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+    return file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
            written == bytes.size();
 }
 
@@ -68,13 +50,11 @@ void LoggingTest::SetUp()
 {
     static unsigned counter = 0;
     product_ = L"LogTest" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++counter);
-    ASSERT_FALSE(machineRoot_.Path().empty());
-    ASSERT_FALSE(userRoot_.Path().empty());
     ASSERT_TRUE(registry_.SetString(HKEY_LOCAL_MACHINE, kLoggingKey, L"RootPath", machineRoot_.Path()));
     ASSERT_TRUE(registry_.SetString(HKEY_CURRENT_USER, kLoggingKey, L"RootPath", userRoot_.Path()));
+    // Tests place files before the logger runs.
+    ASSERT_TRUE(FileUtilsWin32().DirectoryCreate(LogFolder().c_str(), nullptr));
 }
-
-void LoggingTest::TearDown() { registry_.Restore(); }
 
 std::wstring LoggingTest::LogFolder(bool perUser) const
 {
@@ -95,6 +75,18 @@ bool LoggingTest::SetNumber(Scope scope, const std::wstring& module, const wchar
     if (scope == Scope::Module)
         key += L"\\" + module;
     return registry_.SetDword(HKEY_LOCAL_MACHINE, key, name, value);
+}
+
+LogFile LoggingTest::Session(const std::wstring& module, uint32_t flags,
+                             const std::function<void(LoggerWin&)>& body, bool perUser)
+{
+    {
+        LoggerWin logger;
+        logger.Open(product_.c_str(), module.c_str(), LevelInfo, flags);
+        body(logger);
+        logger.Close();
+    }
+    return ReadLog(LogPath(module, 0, perUser));
 }
 
 } // namespace VmLogTest

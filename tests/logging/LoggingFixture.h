@@ -1,40 +1,37 @@
-// What every logging test needs: registry values that are undone afterwards, a fresh root folder
-// for the machine-wide and the per-user log, a product name of its own, and readers for the
-// files the logger leaves.
+// What every logging test needs: its own root folders for the machine-wide and the per-user log
+// (registry values undone afterwards), a product name of its own, and a reader for the files.
 #pragma once
 
 #include <windows.h>
 
+#include "common/logging/VmOrlLogging.h"
 #include "tests/support/RegistrySandbox.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
 
 namespace VmLogTest {
 
-extern const wchar_t kLoggingKey[]; // SOFTWARE\Velmora\ORL\Logging
-using VmTest::RegistrySandbox;
+using namespace VmOrlLogging;
 
-// A log file as it lies on disk.
+extern const wchar_t kLoggingKey[]; // SOFTWARE\Velmora\ORL\Logging
+// A whole message line: timestamp, [pid.tid], tag, message.
+extern const std::wregex kMessageLine;
+
 struct LogFile {
     bool exists = false;
-    std::vector<unsigned char> bytes;
-    bool startsWithMark = false; // FF FE
-    size_t marks = 0;            // U+FEFF anywhere in the text, the leading one included
-    bool wellTerminated = false; // ends in CR LF, no CR or LF outside a CR LF pair
+    // One byte-order mark at the start, every line ended by CR LF, no CR or LF anywhere else.
+    bool wellFormed = false;
     std::vector<std::wstring> lines;
 };
 LogFile ReadLog(const std::wstring& path);
 
-// A whole message line: timestamp, [pid.tid], tag, message.
-extern const std::wregex kMessageLine;
-
 bool Contains(const std::vector<std::wstring>& lines, const std::wstring& text);
-bool FileExists(const std::wstring& path);
 // Writes raw bytes, replacing any file of that name.
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
 
@@ -43,12 +40,14 @@ enum class Scope { Global, Product, Module };
 class LoggingTest : public ::testing::Test {
 protected:
     void SetUp() override;
-    void TearDown() override;
 
     // <root>\Velmora\Log\<product>\<module>.log, or its rotated file k.
     std::wstring LogPath(const std::wstring& module, unsigned k = 0, bool perUser = false) const;
     std::wstring LogFolder(bool perUser = false) const;
     bool SetNumber(Scope scope, const std::wstring& module, const wchar_t* name, DWORD value);
+    // Opens a logger of its own for module, runs body, closes the logger and reads the file.
+    LogFile Session(const std::wstring& module, uint32_t flags, const std::function<void(LoggerWin&)>& body,
+                    bool perUser = false);
 
     std::wstring product_;
     VmTest::TempDir machineRoot_;
