@@ -155,15 +155,19 @@ TEST_F(ProgramOptions, EveryOptionHasItsKind)
     EXPECT_FALSE(parser.IsSet(L"language"));
 }
 
-TEST_F(ProgramOptions, SecondParseIsRefusedAndKeepsTheFirst)
+TEST_F(ProgramOptions, ParsesOnceUntilReset)
 {
-    ASSERT_TRUE(parser.Parse(L"prog --silent"));
+    const wchar_t* argv[] = {L"--noscan", L"--silent", L"--referrer", L"web page"};
+    EXPECT_FALSE(parser.ParseArgv(0, argv));
+    EXPECT_FALSE(parser.ParseArgv(2, nullptr));
+    ASSERT_TRUE(parser.ParseArgv(4, argv)); // entry 0 is the program
+    EXPECT_FALSE(parser.IsSet(L"noscan"));
+    EXPECT_EQ(L"web page", parser.GetValue(L"referrer"));
     EXPECT_FALSE(parser.Parse(L"prog --noscan"));
     EXPECT_EQ(L"Already parsed", parser.GetError());
     EXPECT_FALSE(parser.ParseTokens({}));
     EXPECT_TRUE(parser.IsSet(L"silent"));
     EXPECT_FALSE(parser.IsSet(L"noscan"));
-    EXPECT_FALSE(parser.IsSet(L"nonexistent"));
     EXPECT_EQ(0, parser.GetIntValue(L"nonexistent"));
 
     parser.Reset();
@@ -194,18 +198,6 @@ TEST_F(ProgramOptions, ErrorTextMustFitItsBuffer)
     EXPECT_EQ(L"Mismatching quotes", parser.GetError());
 }
 
-TEST_F(ProgramOptions, ParseArgvSkipsTheProgram)
-{
-    const wchar_t* argv[] = {L"--noscan", L"--silent", L"--referrer", L"web page"};
-    EXPECT_FALSE(parser.ParseArgv(0, argv));
-    EXPECT_FALSE(parser.ParseArgv(-1, argv));
-    EXPECT_FALSE(parser.ParseArgv(2, nullptr));
-    ASSERT_TRUE(parser.ParseArgv(4, argv));
-    EXPECT_FALSE(parser.IsSet(L"noscan"));
-    EXPECT_TRUE(parser.IsSet(L"silent"));
-    EXPECT_EQ(L"web page", parser.GetValue(L"referrer"));
-}
-
 TEST(OptionParser, GetIntValueReadsLeadingDecimalAndSaturates)
 {
     const std::pair<const wchar_t*, int32_t> cases[] = {
@@ -223,19 +215,28 @@ TEST(OptionParser, GetIntValueReadsLeadingDecimalAndSaturates)
 
 TEST(CommonArguments, OrderAndContent)
 {
-    VmOptionParser parser;
-    DefineProgramOptions(parser);
-    ASSERT_TRUE(parser.Parse(L"prog --skip-sidegrade yes --referrer web --provisioning-group grp "
-                             L"--accepteult 3 --noscan -s --resume C:\\w --confirm"));
-    EXPECT_EQ((Tokens{L"--language", L"de", L"--nocopy", L"--silent", L"--noscan", L"--accepteult", L"3",
-                      L"--provisioning-group", L"grp", L"--referrer", L"web", L"--skip-sidegrade", L"yes"}),
-              BuildCommonArguments(parser, L"de", false));
-
-    VmOptionParser bare;
-    DefineProgramOptions(bare);
-    ASSERT_TRUE(bare.Parse(L"prog"));
-    EXPECT_EQ((Tokens{L"--language", L"--nocopy"}), BuildCommonArguments(bare, L"", false));
-    EXPECT_EQ((Tokens{L"--language", L"en", L"--nocopy", L"--noscan"}), BuildCommonArguments(bare, L"en", true));
+    const struct {
+        const wchar_t* line;
+        const wchar_t* language;
+        bool forceNoscan;
+        Tokens tokens;
+    } cases[] = {
+        {L"prog --skip-sidegrade yes --referrer web --provisioning-group grp --accepteult 3 --noscan -s "
+         L"--resume C:\\w --confirm",
+         L"de", false,
+         {L"--language", L"de", L"--nocopy", L"--silent", L"--noscan", L"--accepteult", L"3",
+          L"--provisioning-group", L"grp", L"--referrer", L"web", L"--skip-sidegrade", L"yes"}},
+        {L"prog", L"", false, {L"--language", L"--nocopy"}},
+        {L"prog", L"en", true, {L"--language", L"en", L"--nocopy", L"--noscan"}},
+        // "--referrer" without its value would swallow the caller's next token.
+        {L"prog --referrer \"\" --accepteult \"\"", L"", false, {L"--language", L"--nocopy"}},
+    };
+    for (const auto& c : cases) {
+        VmOptionParser parser;
+        DefineProgramOptions(parser);
+        ASSERT_TRUE(parser.Parse(c.line)) << Narrow(c.line);
+        EXPECT_EQ(c.tokens, BuildCommonArguments(parser, c.language, c.forceNoscan)) << Narrow(c.line);
+    }
 }
 
 // Whatever value this run has, the relaunched instance must parse the joined line and read back
@@ -264,21 +265,4 @@ TEST(CommonArguments, CarriedValuesSurviveTheRelaunch)
         EXPECT_TRUE(relaunched.IsSet(L"nocopy"));
         EXPECT_TRUE(relaunched.GetPositional().empty()) << Narrow(line);
     }
-}
-
-TEST(CommonArguments, EmptyValueIsNotCarried)
-{
-    VmOptionParser original;
-    DefineProgramOptions(original);
-    ASSERT_TRUE(original.Parse(L"prog --referrer \"\" --accepteult \"\""));
-    ASSERT_TRUE(original.IsSet(L"referrer"));
-
-    Tokens tokens = BuildCommonArguments(original, L"", false);
-    EXPECT_EQ((Tokens{L"--language", L"--nocopy"}), tokens);
-    // The caller's own tokens follow; "--referrer" left without a value would swallow them.
-    AddArgument(tokens, L"resume", QuoteValue(L"C:\\work dir"));
-    VmOptionParser relaunched;
-    DefineProgramOptions(relaunched);
-    ASSERT_TRUE(relaunched.Parse((L"prog " + JoinArguments(tokens)).c_str()));
-    EXPECT_EQ(L"C:\\work dir", relaunched.GetValue(L"resume"));
 }

@@ -13,16 +13,13 @@ namespace {
 using VmSettings::ImageHeaders;
 using VmSettings::ImageSizeFromHeaders;
 
-void Put16(std::vector<uint8_t>& b, size_t at, uint32_t v)
+void Put(std::vector<uint8_t>& b, size_t at, uint32_t v, int bytes)
 {
-    b[at] = v & 0xFF;
-    b[at + 1] = (v >> 8) & 0xFF;
-}
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < bytes; ++i)
         b[at + i] = (v >> (8 * i)) & 0xFF;
 }
+void Put16(std::vector<uint8_t>& b, size_t at, uint32_t v) { Put(b, at, v, 2); }
+void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) { Put(b, at, v, 4); }
 
 struct Section {
     uint32_t pointer;
@@ -52,74 +49,46 @@ std::vector<uint8_t> Headers(uint16_t optionalSize, uint32_t sizeOfHeaders, std:
     return b;
 }
 
-TEST(ImageSize, EndsWithTheFurthestSection)
+// Valid headers end with the furthest section's raw data; anything else is refused with size 0.
+TEST(ImageSize, EndsWithTheFurthestSectionOrRefuses)
 {
+    const std::vector<Section> one = {{0x400, 0x200}};
+    const std::vector<Section> three = {{0x400, 0x1000}, {0x1400, 0x200}, {0x1600, 0x400}};
     const struct {
         const char* name;
         uint16_t optionalSize;
         std::vector<Section> sections;
-        uint64_t expected;
+        std::vector<std::pair<size_t, uint32_t>> patches; // 32-bit values written over the headers
+        size_t size;                                      // of the data handed in; 0: all of it
+        ImageHeaders result;
+        uint64_t end;
     } cases[] = {
-        {"PE32, table 248 bytes after the signature", 224, {{0x400, 0x1000}, {0x1400, 0x200}, {0x1600, 0x400}}, 0x1A00},
-        {"PE32+, table 264 bytes after the signature", 240, {{0x400, 0x1000}, {0x1400, 0x200}, {0x1600, 0x400}}, 0x1A00},
-        {"headers only", 240, {}, 0x400},
+        {"PE32, table 248 bytes after the signature", 224, three, {}, 0, ImageHeaders::Valid, 0x1A00},
+        {"PE32+, table 264 bytes after the signature", 240, three, {}, 0, ImageHeaders::Valid, 0x1A00},
+        {"headers only", 240, {}, {}, 0, ImageHeaders::Valid, 0x400},
         // ld leaves .rsrc's raw size unaligned and starts the next section aligned: a sum of
         // raw sizes would end 0xB0 bytes early, inside .reloc.
-        {"unaligned raw size before an aligned section", 224, {{0x400, 0x1B50}, {0x2000, 0x600}}, 0x2600},
-        {"uninitialized data and sections out of order", 224, {{0x2000, 0x200}, {0, 0}, {0x400, 0x100}}, 0x2200},
-        {"no 32-bit overflow", 224, {{0xFFFFFFFF, 0xFFFFFFFF}}, 0x1FFFFFFFEull},
+        {"unaligned raw size", 224, {{0x400, 0x1B50}, {0x2000, 0x600}}, {}, 0, ImageHeaders::Valid, 0x2600},
+        {"uninitialized data, out of order", 224, {{0x2000, 0x200}, {0, 0}, {0x400, 0x100}}, {}, 0, ImageHeaders::Valid, 0x2200},
+        {"no 32-bit overflow", 224, {{0xFFFFFFFF, 0xFFFFFFFF}}, {}, 0, ImageHeaders::Valid, 0x1FFFFFFFEull},
+        // Read 248 bytes after the signature, a 64-bit image's data directories would be a section.
+        {"table after the stated optional size", 240, one, {{0x80 + 248 + 16, 0x7777}, {0x80 + 248 + 20, 0x7777}}, 0,
+         ImageHeaders::Valid, 0x600},
+        {"no MZ", 224, one, {{0, 0x5A58}}, 0, ImageHeaders::NotDos, 0},
+        {"shorter than a DOS header", 224, one, {}, 32, ImageHeaders::NotDos, 0},
+        {"no PE signature", 224, one, {{0x80, 0x4550 + 1}}, 0, ImageHeaders::NotPe, 0},
+        {"e_lfanew beyond the data", 224, one, {{0x3C, 0xFFFFFFF0}}, 0, ImageHeaders::NotPe, 0},
+        {"section table beyond the data", 224, one, {{0x80 + 4, 0xFFFF0000}}, 0, ImageHeaders::NotPe, 0},
+        {"optional header without SizeOfHeaders", 224, one, {{0x80 + 20, 8}}, 0, ImageHeaders::NotPe, 0},
+        {"headers cut short", 224, one, {}, 0x100, ImageHeaders::NotPe, 0},
     };
     for (const auto& c : cases) {
         auto headers = Headers(c.optionalSize, 0x400, c.sections);
+        for (const auto& [at, value] : c.patches)
+            Put32(headers, at, value);
         uint64_t size = 1;
-        EXPECT_EQ(ImageHeaders::Valid, ImageSizeFromHeaders(headers.data(), headers.size(), size)) << c.name;
-        EXPECT_EQ(c.expected, size) << c.name;
-    }
-}
-
-// A 64-bit image read as if its section table began 248 bytes after the signature would take
-// the last 16 bytes of its data directories as the first section.
-TEST(ImageSize, SectionTableFollowsTheStatedOptionalHeaderSize)
-{
-    auto headers = Headers(240, 0x400, {{0x400, 0x200}});
-    Put32(headers, 0x80 + 248 + 16, 0x7777); // inside the PE32+ optional header
-    Put32(headers, 0x80 + 248 + 20, 0x7777);
-    uint64_t size = 0;
-    ASSERT_EQ(ImageHeaders::Valid, ImageSizeFromHeaders(headers.data(), headers.size(), size));
-    EXPECT_EQ(0x600u, size);
-}
-
-TEST(ImageSize, RejectsWhatIsNotAnImage)
-{
-    auto notDos = Headers(224, 0x400, {{0x400, 0x200}});
-    notDos[0] = 'X';
-    auto notPe = Headers(224, 0x400, {{0x400, 0x200}});
-    notPe[0x81] = 'X';
-    auto farSignature = Headers(224, 0x400, {{0x400, 0x200}});
-    Put32(farSignature, 0x3C, 0xFFFFFFF0);
-    auto tooManySections = Headers(224, 0x400, {{0x400, 0x200}});
-    Put16(tooManySections, 0x80 + 6, 0xFFFF);
-    auto tinyOptional = Headers(224, 0x400, {{0x400, 0x200}});
-    Put16(tinyOptional, 0x80 + 20, 8);
-
-    const struct {
-        const char* name;
-        std::vector<uint8_t> bytes;
-        size_t size;
-        ImageHeaders expected;
-    } cases[] = {
-        {"no MZ", notDos, notDos.size(), ImageHeaders::NotDos},
-        {"shorter than a DOS header", notPe, 32, ImageHeaders::NotDos},
-        {"no PE signature", notPe, notPe.size(), ImageHeaders::NotPe},
-        {"e_lfanew beyond the data", farSignature, farSignature.size(), ImageHeaders::NotPe},
-        {"section table beyond the data", tooManySections, tooManySections.size(), ImageHeaders::NotPe},
-        {"optional header without SizeOfHeaders", tinyOptional, tinyOptional.size(), ImageHeaders::NotPe},
-        {"headers cut short", Headers(224, 0x400, {{0x400, 0x200}}), 0x100, ImageHeaders::NotPe},
-    };
-    for (const auto& c : cases) {
-        uint64_t size = 1;
-        EXPECT_EQ(c.expected, ImageSizeFromHeaders(c.bytes.data(), c.size, size)) << c.name;
-        EXPECT_EQ(0u, size) << c.name;
+        EXPECT_EQ(c.result, ImageSizeFromHeaders(headers.data(), c.size ? c.size : headers.size(), size)) << c.name;
+        EXPECT_EQ(c.end, size) << c.name;
     }
 }
 
