@@ -140,16 +140,9 @@ TEST_P(LoggerLastError, EveryPublicCallKeepsTheCallersLastError)
         EXPECT_EQ(0x2BADF00Du, GetLastError()) << name;
     }
 
-    if (rootIsFile)
-        return;
-    // The calls did their work, too.
-    const std::vector<std::wstring> lines = ReadLog(LogPath(L"errors")).lines;
-    for (const wchar_t* line : {L"ErrorTest::Run: wide 1", L"ErrorTest::Run: narrow 2", L"VM_ORL_LOG failure: too large message"})
-        EXPECT_TRUE(Contains(lines, line)) << line;
-    EXPECT_FALSE(Contains(lines, L"early"));
-    EXPECT_TRUE(Contains(ReadLog(LogPath(L"errors2")).lines, L"ErrorTest::Run: deferred"));
-    const std::vector<std::wstring> viaFree = ReadLog(LogPath(L"free")).lines;
-    EXPECT_TRUE(Contains(viaFree, L"ErrorTest::Free: free 3") && Contains(viaFree, L"ErrorTest::Free: free 4"));
+    // The calls did their work too (the narrow free function is seen nowhere else).
+    EXPECT_EQ(!rootIsFile, Contains(ReadLog(LogPath(L"errors")).lines, L"ErrorTest::Run: narrow 2") &&
+                               Contains(ReadLog(LogPath(L"free")).lines, L"ErrorTest::Free: free 4"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Roots, LoggerLastError, ::testing::Values(false, true),
