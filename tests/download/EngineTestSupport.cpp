@@ -2,7 +2,6 @@
 
 #include "common/Handles.h"
 #include "download/engine/OrlDownloadInstance.h"
-#include "download/engine/WinHttpApi.h"
 #include "tests/support/TestSupport.h"
 
 #include <algorithm>
@@ -21,28 +20,6 @@ std::wstring Env(const wchar_t* name)
 }
 
 INTERNET_PORT Port(const wchar_t* name) { return static_cast<INTERNET_PORT>(_wtoi(Env(name).c_str())); }
-
-std::string HttpGetText(INTERNET_PORT port, const std::wstring& path)
-{
-    const OrlDownload::WinHttpApi* api = OrlDownload::WinHttp();
-    if (!api)
-        return {};
-    VmCommon::UniqueWinHttp session(api->Open(L"VmTest", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                              WINHTTP_NO_PROXY_BYPASS, 0));
-    VmCommon::UniqueWinHttp connection(session ? api->Connect(session.get(), L"127.0.0.1", port, 0) : nullptr);
-    VmCommon::UniqueWinHttp request(connection ? api->OpenRequest(connection.get(), L"GET", path.c_str(), nullptr,
-                                                                  WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, 0)
-                                               : nullptr);
-    if (!request || !api->SendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-        !api->ReceiveResponse(request.get(), nullptr))
-        return {};
-    std::string text;
-    char buffer[4096];
-    DWORD read = 0;
-    while (api->ReadData(request.get(), buffer, sizeof(buffer), &read) && read > 0)
-        text.append(buffer, read);
-    return text;
-}
 
 std::vector<std::string> SplitLines(const std::string& text)
 {
@@ -68,6 +45,7 @@ const Servers& TestServers()
         s.fault = Port(L"VMDL_FAULT_PORT");
         s.docroot = Env(L"VMDL_DOCROOT");
         s.accessLog = Env(L"VMDL_ACCESS_LOG");
+        s.faultLog = Env(L"VMDL_FAULT_LOG");
         s.serverCertificate = Env(L"VMDL_SERVER_CERT");
         s.smallDisk = Env(L"VMDL_SMALL_DISK");
         return s;
@@ -240,27 +218,22 @@ std::vector<Request> NginxRequests(const std::wstring& uri, size_t atLeast)
     // nginx writes a line when the request is done, which may be a moment after the client
     // has all the data.
     std::vector<Request> requests;
-    const std::string wanted = Narrow(uri);
     for (int attempt = 0; attempt < 40; ++attempt) {
         requests.clear();
         const Bytes bytes = ReadBytes(TestServers().accessLog);
         for (const std::string& line : SplitLines(std::string(bytes.begin(), bytes.end()))) {
-            // METHOD URI STATUS BYTES "RANGE" "IUS" "AGENT"
+            // METHOD|URI|STATUS|RANGE|IUS
             std::istringstream fields(line);
+            std::string target, status;
             Request request;
-            std::string target, sent;
-            fields >> request.method >> target >> request.status >> sent;
-            if (target != wanted)
-                continue;
-            const auto quoted = [&line](int index) {
-                size_t position = 0;
-                for (int i = 0; i <= index * 2; ++i)
-                    position = line.find('"', position) + 1;
-                return line.substr(position, line.find('"', position) - position);
-            };
-            request.range = quoted(0);
-            request.ifUnmodifiedSince = quoted(1);
-            requests.push_back(request);
+            std::getline(fields, request.method, '|');
+            std::getline(fields, target, '|');
+            std::getline(fields, status, '|');
+            std::getline(fields, request.range, '|');
+            std::getline(fields, request.ifUnmodifiedSince);
+            request.status = std::atoi(status.c_str());
+            if (target == Narrow(uri))
+                requests.push_back(request);
         }
         if (requests.size() >= atLeast)
             break;
@@ -271,7 +244,8 @@ std::vector<Request> NginxRequests(const std::wstring& uri, size_t atLeast)
 
 std::vector<std::string> FaultRequests(const std::wstring& key)
 {
-    return SplitLines(HttpGetText(TestServers().fault, L"/_log/" + key));
+    const Bytes bytes = ReadBytes(TestServers().faultLog + L"\\" + key);
+    return SplitLines(std::string(bytes.begin(), bytes.end()));
 }
 
 std::vector<std::wstring> SummaryLines(const std::wstring& url)

@@ -23,6 +23,7 @@ struct Servers {
     INTERNET_PORT fault = 0;      // the fault back end
     std::wstring docroot;
     std::wstring accessLog;
+    std::wstring faultLog; // the fault back end's folder of requests per key
     std::wstring serverCertificate; // DER of the trusted HTTPS server
     std::wstring smallDisk;         // a folder on a 1 MiB file system; empty when none
     bool Running() const { return http != 0 && fault != 0; }

@@ -19,13 +19,6 @@ namespace {
 
 using namespace VmTest;
 
-void WriteMetafile(const std::wstring& path, uint32_t size)
-{
-    unsigned char bytes[4];
-    OrlDownload::EncodeSize(size, bytes);
-    WriteFileBytes(path + L".dl", Bytes(bytes, bytes + 4));
-}
-
 class DownloadFile : public ::testing::Test {
 protected:
     void SetUp() override { log_.Clear(); }
@@ -38,57 +31,42 @@ CaptureLog& DownloadFile::log_ = CaptureLog::Install();
 
 TEST_F(DownloadFile, SizesComeFromTheFileAndItsMetafile)
 {
+    const Bytes none;
+    const Bytes of4000 = {0xA0, 0x0F, 0, 0};
     const struct {
         const wchar_t* name;
         size_t onDisk;
-        int64_t metafile; // -1: none
+        Bytes metafile; // none: no metafile
+        uint32_t current;
         uint32_t expected;
         bool complete;
     } cases[] = {
-        {L"partial.bin", 1000, 4000, 4000, false},
+        {L"partial.bin", 1000, of4000, 1000, 4000, false},
         // Without a metafile a file counts as complete at its own size.
-        {L"whole.bin", 700, -1, 700, true},
+        {L"whole.bin", 700, none, 700, 700, true},
         // The metafile of an answer without length keeps the size unknown.
-        {L"unknown.bin", 300, kUnknownSize, kUnknownSize, true},
+        {L"unknown.bin", 300, {0xFF, 0xFF, 0xFF, 0xFF}, 300, kUnknownSize, true},
+        // A file larger than its metafile says starts again.
+        {L"grown.bin", 5000, of4000, 0, kUnknownSize, true},
+        // An unreadable metafile counts as absent.
+        {L"short-meta.bin", 1000, {0x10, 0x20}, 1000, 1000, true},
     };
     for (const auto& c : cases) {
         const std::wstring path = PathOf(c.name);
         WriteFileBytes(path, Bytes(c.onDisk, 1));
-        if (c.metafile >= 0)
-            WriteMetafile(path, static_cast<uint32_t>(c.metafile));
+        if (!c.metafile.empty())
+            WriteFileBytes(path + L".dl", c.metafile);
         File file(path.c_str(), nullptr);
         ASSERT_EQ(0u, file.EnsureOpen());
-        EXPECT_EQ(c.onDisk, file.CurrentSize()) << c.name;
+        EXPECT_EQ(c.current, file.CurrentSize()) << c.name;
         EXPECT_EQ(c.expected, file.ExpectedSize()) << c.name;
         EXPECT_EQ(c.complete, file.IsComplete()) << c.name;
+        file.FinishWriting(false);
+        EXPECT_EQ(c.current, ReadBytes(path).size()) << c.name;
     }
-}
-
-TEST_F(DownloadFile, FileLargerThanItsMetafileStartsAgain)
-{
-    const std::wstring path = PathOf(L"grown.bin");
-    WriteFileBytes(path, Bytes(5000, 7));
-    WriteMetafile(path, 4000);
-    File file(path.c_str(), nullptr);
-    ASSERT_EQ(0u, file.EnsureOpen());
-    EXPECT_EQ(0u, file.CurrentSize());
-    EXPECT_EQ(kUnknownSize, file.ExpectedSize());
     EXPECT_EQ(1u, log_.Count(L"OrlDownload::File::CalculateSizes: File is larger than expected, resetting",
                              VmOrlLogging::LevelWarning));
-    file.FinishWriting(false);
-    EXPECT_TRUE(ReadBytes(path).empty());
-}
-
-TEST_F(DownloadFile, UnreadableMetafileCountsAsAbsent)
-{
-    const std::wstring path = PathOf(L"short-meta.bin");
-    WriteFileBytes(path, Bytes(1000, 1));
-    WriteFileBytes(path + L".dl", {0x10, 0x20});
-    File file(path.c_str(), nullptr);
-    ASSERT_EQ(0u, file.EnsureOpen());
-    EXPECT_EQ(1000u, file.ExpectedSize());
-    EXPECT_EQ(kUnknownSize, file.GetSizeFromMetafile());
-    EXPECT_EQ(2u, log_.Count(L"Failed to read expected size from metafile", VmOrlLogging::LevelError));
+    EXPECT_EQ(1u, log_.Count(L"Failed to read expected size from metafile", VmOrlLogging::LevelError));
 }
 
 TEST_F(DownloadFile, MetafileExistsExactlyWhileTheFileIsIncomplete)

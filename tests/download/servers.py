@@ -114,8 +114,7 @@ error_log {work}/nginx-error.log warn;
 pid {work}/nginx.pid;
 events {{ worker_connections 256; }}
 http {{
-    log_format vm '$request_method $request_uri $status $body_bytes_sent "$http_range" '
-                  '"$http_if_unmodified_since" "$http_user_agent"';
+    log_format vm '$request_method|$request_uri|$status|$http_range|$http_if_unmodified_since';
     access_log {work}/access.log vm;
     client_body_temp_path {work}/tmp/body;
     proxy_temp_path {work}/tmp/proxy;
@@ -193,19 +192,22 @@ def stop_process(process):
 # The fault back end
 
 class Requests:
-    """What the back end saw, per key, in order."""
+    """What the back end saw, per key, in order; also written to <folder>/<key> for the tests."""
 
-    def __init__(self):
+    def __init__(self, folder):
         self.lock = threading.Lock()
         self.by_key = {}
+        self.folder = folder
 
     def add(self, key, line):
         with self.lock:
             self.by_key.setdefault(key, []).append(line)
+            with open(os.path.join(self.folder, key), "a") as log:
+                log.write(line + "\n")
 
-    def lines(self, key):
+    def count(self, key):
         with self.lock:
-            return list(self.by_key.get(key, []))
+            return len(self.by_key.get(key, []))
 
 
 class FaultHandler(http.server.BaseHTTPRequestHandler):
@@ -220,7 +222,7 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
       nolm            no Last-Modified;
       nocl            no Content-Length (the body ends when the connection closes);
       norange         Range is ignored: the whole file with 200.
-    GET /_log/<key> lists the requests of <key>: "<method> <status> range=<..> ius=<..>"."""
+    Each request is recorded under its key as "<method> <status> range=<..> ius=<..>"."""
 
     protocol_version = "HTTP/1.1"
     server_version = "VmFault/1"
@@ -236,8 +238,6 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
 
     def handle_any(self, head):
         parts = self.path.split("/")
-        if len(parts) == 3 and parts[1] == "_log":
-            return self.send_text(200, "\n".join(self.server.requests.lines(parts[2])) + "\n", head)
         if len(parts) < 5 or parts[1] != "fault":
             return self.send_text(404, "not found\n", head)
         key, options, name = parts[2], parts[3], "/".join(parts[4:])
@@ -260,7 +260,7 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
         return "ok"
 
     def serve(self, key, options, name, head):
-        index = len(self.server.requests.lines(key))
+        index = self.server.requests.count(key)
         action = self.action(options, index)
         range_header = self.headers.get("Range", "")
         ius = self.headers.get("If-Unmodified-Since", "")
@@ -341,10 +341,10 @@ class FaultServer(http.server.ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = False
 
-    def __init__(self, docroot):
+    def __init__(self, docroot, log_folder):
         super().__init__(("127.0.0.1", 0), FaultHandler)
         self.docroot = docroot
-        self.requests = Requests()
+        self.requests = Requests(log_folder)
 
     def handle_error(self, request, client_address):
         # A client that closes early (after a refusing status, or when killed) is expected.
@@ -388,7 +388,9 @@ def main():
         if args.prefix and args.wine_run and args.trust_tool:
             trust_in_prefix(pki, args.prefix, args.wine_run, args.trust_tool)
         nginx, ports = start_nginx(work, docroot, pki)
-        fault = FaultServer(docroot)
+        fault_log = os.path.join(work, "fault")
+        os.makedirs(fault_log)
+        fault = FaultServer(docroot, fault_log)
         threading.Thread(target=fault.serve_forever, daemon=True).start()
 
         env = dict(os.environ)
@@ -400,8 +402,8 @@ def main():
             "VMDL_DOCROOT": windows_path(docroot),
             "VMDL_ACCESS_LOG": windows_path(os.path.join(work, "access.log")),
             "VMDL_SERVER_CERT": windows_path(os.path.join(pki, "trusted-server.der")),
+            "VMDL_FAULT_LOG": windows_path(fault_log),
             "VMDL_DOCROOT_UNIX": docroot,
-            "VMDL_ACCESS_LOG_UNIX": os.path.join(work, "access.log"),
         })
         if mounted:
             env["VMDL_SMALL_DISK"] = windows_path(small)
