@@ -132,6 +132,14 @@ LRESULT Button::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         mouseOver_ = false;
         InvalidateRect(hwnd_, nullptr, FALSE);
         break;
+    case WM_GETDLGCODE:
+        // An owner-drawn button says DLGC_BUTTON only, and the dialog manager then turns Enter
+        // into IDOK whatever has the focus. The focused button claims Enter for itself.
+        return DLGC_BUTTON | (GetFocus() == hwnd_ ? DLGC_DEFPUSHBUTTON : DLGC_UNDEFPUSHBUTTON);
+    case BM_SETSTYLE:
+        // The dialog manager restyles push buttons as default and back; this one stays owner-drawn.
+        InvalidateRect(hwnd_, nullptr, FALSE);
+        return 0;
     default:
         break;
     }

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "common/Handles.h"
 #include "gui/ResourceIds.h"
 
 namespace VmGui {
@@ -22,45 +23,21 @@ protected:
     HWND hwnd_ = nullptr;
 };
 
-// A GDI object with its owner.
+// GDI objects and icons with their owner, in the common handle template.
 template <typename T>
-class GdiObject {
-public:
-    GdiObject() = default;
-    explicit GdiObject(T object) : object_(object) {}
-    ~GdiObject() { reset(); }
-    GdiObject(const GdiObject&) = delete;
-    GdiObject& operator=(const GdiObject&) = delete;
-    void reset(T object = nullptr)
-    {
-        if (object_ && object_ != object)
-            DeleteObject(object_);
-        object_ = object;
-    }
-    T get() const { return object_; }
-    explicit operator bool() const { return object_ != nullptr; }
-
-private:
-    T object_ = nullptr;
+struct GdiTraits {
+    using Type = T;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type object) { DeleteObject(object); }
 };
-
-class UniqueIcon {
-public:
-    UniqueIcon() = default;
-    ~UniqueIcon() { reset(); }
-    UniqueIcon(const UniqueIcon&) = delete;
-    UniqueIcon& operator=(const UniqueIcon&) = delete;
-    void reset(HICON icon = nullptr)
-    {
-        if (icon_ && icon_ != icon)
-            DestroyIcon(icon_);
-        icon_ = icon;
-    }
-    HICON get() const { return icon_; }
-
-private:
-    HICON icon_ = nullptr;
+struct IconTraits {
+    using Type = HICON;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type icon) { DestroyIcon(icon); }
 };
+template <typename T>
+using GdiObject = VmCommon::UniqueAny<GdiTraits<T>>;
+using UniqueIcon = VmCommon::UniqueAny<IconTraits>;
 
 // The small shield that marks an action needing administrator rights.
 HICON LoadShieldIcon();

@@ -4,8 +4,10 @@
 
 #include <cwchar>
 
+#include "common/Text.h"
 #include "common/logging/VmOrlLogging.h"
 #include "gui/GuiCore.h"
+#include "gui/IGuiManager.h"
 
 namespace VmGui {
 
@@ -51,27 +53,45 @@ DialogFlow::DialogFlow(HWND listener, HINSTANCE instance, int templateId, Resour
 
 void DialogFlow::EndWithAnswer(int32_t answer) { PostAnswer(answer); }
 
-int DialogFlow::AnswerButtonsAndLink(int id, int code, int linkId, StaticLink& link, int32_t linkAnswer)
+void DialogFlow::SetupButton(Button& button, int id, bool primary)
+{
+    button.Setup(Item(id), id, primary, Resources());
+    SendMessageW(Item(id), WM_SETFONT, reinterpret_cast<WPARAM>(ButtonFont()), FALSE);
+}
+
+int DialogFlow::AnswerButtonsAndLink(int id, int code, int linkId, StaticLink* link, int32_t linkAnswer)
 {
     if (id == Button1 || id == Button2) {
-        PostAnswer(id == Button1 ? 1 : 2);
+        // A double-click sends BN_DOUBLECLICKED after BN_CLICKED, and Enter in a dialog without
+        // a default button sends IDOK even when button 1 is hidden.
+        HWND button = Item(id);
+        if (code == BN_CLICKED && IsWindowVisible(button) && IsWindowEnabled(button))
+            PostAnswer(id == Button1 ? GuiAnswers::Affirmative : GuiAnswers::Cancel);
         return 0;
     }
-    if (id != linkId)
+    if (!link || id != linkId)
         return 1;
-    if (code == STN_CLICKED && link.IsLinkActivation())
+    if (code == STN_CLICKED && link->IsLinkActivation())
         PostAnswer(linkAnswer);
     return 0;
 }
 
 void DialogFlow::PostAnswer(int32_t answer)
 {
-    PostMessageW(listener_, WM_APP_DIALOG_RESULT, static_cast<WPARAM>(answer), 0);
+    if (answered_)
+        return;
+    if (answer == GuiAnswers::Affirmative || answer == GuiAnswers::Cancel) {
+        answered_ = true;
+        for (int id : {Button1, Button2, Skip, LanguageCombo, UninstallLink, MoreInfoLink})
+            if (HWND control = Item(id))
+                EnableWindow(control, FALSE);
+    }
+    PostMessageW(listener_, WM_APP_DIALOG_RESULT, static_cast<WPARAM>(answer), static_cast<LPARAM>(serial_));
 }
 
-void DialogFlow::UpdateTitle()
+void DialogFlow::UpdateTitle(const std::wstring& titleLoc)
 {
-    SetText(0, BuildTitle(settings_.GetText(L"TitleLoc"), settings_.GetSetting(L"OperatorName")));
+    SetText(0, BuildTitle(titleLoc, settings_.GetSetting(L"OperatorName")));
 }
 
 void DialogFlow::CentreIfOneLine(int controlId)
@@ -91,18 +111,18 @@ bool DialogLanguage::OnInitDialog()
 {
     StyleDialog::OnInitDialog();
     SetHeaderStyle(0);
-    next_.Setup(Item(Button1), Button1, true, Resources());
-    cancel_.Setup(Item(Button2), Button2, false, Resources());
-    for (HWND button : {Item(Button1), Item(Button2)})
-        SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(ButtonFont()), FALSE);
+    SetupButton(next_, Button1, true);
+    SetupButton(cancel_, Button2, false);
     combo_.Attach(Item(LanguageCombo), LanguageCombo);
     GiveFocus(hwnd_, Item(Button1));
+    // The worker waits for this dialog's answer, so reading its language here races with nothing.
+    language_ = settings_.GetSelectedLanguage();
     FillLanguages();
     UpdateTexts();
     return true;
 }
 
-void DialogLanguage::Initialise(int, LPARAM) {}
+void DialogLanguage::Initialise(const DialogRequest&) {}
 
 void DialogLanguage::FillLanguages()
 {
@@ -115,7 +135,7 @@ void DialogLanguage::FillLanguages()
         if (item >= 0)
             SendMessageW(combo, CB_SETITEMDATA, static_cast<WPARAM>(item), static_cast<LPARAM>(i));
     }
-    const std::wstring current = settings_.GetText(L"LanguageName");
+    const std::wstring current = Text(L"LanguageName");
     const LRESULT selected =
         SendMessageW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(current.c_str()));
     if (selected >= 0)
@@ -124,10 +144,10 @@ void DialogLanguage::FillLanguages()
 
 void DialogLanguage::UpdateTexts()
 {
-    UpdateTitle();
-    SetText(Question, settings_.GetText(L"SelectLanguage"));
-    SetText(Button1, settings_.GetText(L"Next"));
-    SetText(Button2, settings_.GetText(L"Cancel"));
+    UpdateTitle(Text(L"TitleLoc"));
+    SetText(Question, Text(L"SelectLanguage"));
+    SetText(Button1, Text(L"Next"));
+    SetText(Button2, Text(L"Cancel"));
     // The question sits lower when it is one line, and goes back up when another language
     // needs more lines.
     const bool fits = FitsOnOneLine(Question);
@@ -141,6 +161,8 @@ void DialogLanguage::UpdateTexts()
     InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
+// The choice becomes the settings' language on the worker thread, with the answer (see
+// GuiManager::ShowLanguageDialog); the worker reads the settings without a lock.
 void DialogLanguage::OnLanguageChanged()
 {
     const LRESULT item = SendMessageW(combo_.Handle(), CB_GETCURSEL, 0, 0);
@@ -149,31 +171,20 @@ void DialogLanguage::OnLanguageChanged()
     const LRESULT index = SendMessageW(combo_.Handle(), CB_GETITEMDATA, static_cast<WPARAM>(item), 0);
     if (index < 0 || static_cast<size_t>(index) >= languages_.size())
         return;
-    const std::wstring& language = languages_[static_cast<size_t>(index)];
+    language_ = languages_[static_cast<size_t>(index)];
     VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: User changed language to '%s'", L"DialogLanguage::OnLanguageChanged",
-               language.c_str());
-    settings_.SelectLanguage(language);
+               language_.c_str());
     UpdateTexts();
 }
 
 int DialogLanguage::OnCommand(int id, int code)
 {
-    switch (id) {
-    case Button1:
-        PostAnswer(1);
-        return 0;
-    case Button2:
-        PostAnswer(2);
-        return 0;
-    case LanguageCombo:
-        if (code == CBN_SELCHANGE) {
-            OnLanguageChanged();
-            return 0;
-        }
+    if (id != LanguageCombo)
+        return AnswerButtonsAndLink(id, code, 0, nullptr, 0);
+    if (code != CBN_SELCHANGE)
         return 1;
-    default:
-        return 1;
-    }
+    OnLanguageChanged();
+    return 0;
 }
 
 int DialogLanguage::OnDrawItem(int, const DRAWITEMSTRUCT& item)
@@ -198,10 +209,8 @@ bool DialogProgress::OnInitDialog()
 {
     StyleDialog::OnInitDialog();
     SetHeaderStyle(1);
-    skip_.Setup(Item(Skip), Skip, false, Resources());
-    cancel_.Setup(Item(Button2), Button2, false, Resources());
-    for (HWND button : {Item(Skip), Item(Button2)})
-        SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(ButtonFont()), FALSE);
+    SetupButton(skip_, Skip, false);
+    SetupButton(cancel_, Button2, false);
     GiveFocus(hwnd_, Item(Button2));
     // The stage label's template height is less than a line of the 12-point font.
     FitLineHeight(StageLabel);
@@ -216,9 +225,9 @@ bool DialogProgress::OnInitDialog()
     return true;
 }
 
-void DialogProgress::Initialise(int, LPARAM parameter)
+void DialogProgress::Initialise(const DialogRequest& request)
 {
-    flags_ = static_cast<uint32_t>(parameter);
+    flags_ = request.flags;
     RefreshTexts(false);
     SetText(StageLabel, L"");
     SetText(Percentage, L"");
@@ -232,7 +241,7 @@ void DialogProgress::RefreshTexts(bool skipPressed)
     if (!offerSkip && GetFocus() == Item(Skip))
         GiveFocus(hwnd_, Item(Button2));
     ShowWindow(Item(Skip), offerSkip ? SW_SHOW : SW_HIDE);
-    UpdateTitle();
+    UpdateTitle(settings_.GetText(L"TitleLoc"));
     SetText(Skip, settings_.GetText(L"Skip"));
     SetText(Button2, settings_.GetText(L"Cancel"));
 }
@@ -283,14 +292,13 @@ void DialogProgress::OnCancel()
         return;
     VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: User clicked 'Cancel'", L"DialogProgress::OnCancel");
     cancelled_ = true;
-    EnableWindow(Item(Button2), FALSE);
-    PostAnswer(2);
+    PostAnswer(GuiAnswers::Cancel);
 }
 
 void DialogProgress::OnSkip()
 {
     VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: User clicked 'Skip'", L"DialogProgress::OnSkip");
-    PostAnswer(121);
+    PostAnswer(GuiAnswers::Skip);
     RefreshTexts(true);
 }
 
@@ -314,10 +322,12 @@ int DialogProgress::OnCommand(int id, int code)
         return 0;
     }
     case Button2:
-        OnCancel();
+        if (code == BN_CLICKED)
+            OnCancel();
         return 0;
     case Skip:
-        OnSkip();
+        if (code == BN_CLICKED && IsWindowVisible(Item(Skip)))
+            OnSkip();
         return 0;
     default:
         return 1;
@@ -329,31 +339,43 @@ int DialogProgress::OnDrawItem(int, const DRAWITEMSTRUCT& item)
     return DrawButtonOrLink(item, {&skip_, &cancel_}, nullptr);
 }
 
-// Message dialog
+// Message and existing-installation dialogs
 
-DialogError::DialogError(HWND listener, HINSTANCE instance, ResourceLink& resources, GuiSettings& settings)
-    : DialogFlow(listener, instance, MessageTemplate, resources, settings)
+DialogWithLink::DialogWithLink(HWND listener, HINSTANCE instance, int templateId, ResourceLink& resources,
+                               GuiSettings& settings, int linkId, int32_t linkAnswer, int focusId)
+    : DialogFlow(listener, instance, templateId, resources, settings), linkId_(linkId), linkAnswer_(linkAnswer),
+      focusId_(focusId)
 {
 }
 
-bool DialogError::OnInitDialog()
+bool DialogWithLink::OnInitDialog()
 {
     StyleDialog::OnInitDialog();
-    button1_.Setup(Item(Button1), Button1, true, Resources());
-    button2_.Setup(Item(Button2), Button2, false, Resources());
-    for (HWND button : {Item(Button1), Item(Button2)})
-        SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(ButtonFont()), FALSE);
-    GiveFocus(hwnd_, Item(Button2));
-    link_.Setup(Item(MoreInfoLink), MoreInfoLink);
-    UpdateTitle();
+    SetupButton(button1_, Button1, true);
+    SetupButton(button2_, Button2, false);
+    GiveFocus(hwnd_, Item(focusId_));
+    link_.Setup(Item(linkId_), linkId_);
+    UpdateTitle(settings_.GetText(L"TitleLoc"));
     return true;
 }
 
-void DialogError::Initialise(int dialogType, LPARAM parameter)
+int DialogWithLink::OnCommand(int id, int code)
 {
-    const wchar_t* text = reinterpret_cast<const wchar_t*>(parameter);
-    SetMessage(MessageKindForType(dialogType), text ? text : L"");
+    return AnswerButtonsAndLink(id, code, linkId_, &link_, linkAnswer_);
 }
+
+int DialogWithLink::OnDrawItem(int, const DRAWITEMSTRUCT& item)
+{
+    return DrawButtonOrLink(item, {&button1_, &button2_}, &link_);
+}
+
+DialogError::DialogError(HWND listener, HINSTANCE instance, ResourceLink& resources, GuiSettings& settings)
+    : DialogWithLink(listener, instance, MessageTemplate, resources, settings, MoreInfoLink, GuiAnswers::MoreInfoLink,
+                     Button2)
+{
+}
+
+void DialogError::Initialise(const DialogRequest& request) { SetMessage(MessageKindForType(request.type), request.text); }
 
 void DialogError::SetMessage(int kind, const std::wstring& text)
 {
@@ -376,71 +398,30 @@ void DialogError::SetMessage(int kind, const std::wstring& text)
     CentreIfOneLine(Message);
 }
 
-int DialogError::OnCommand(int id, int code)
-{
-    return AnswerButtonsAndLink(id, code, MoreInfoLink, link_, 126);
-}
-
-int DialogError::OnDrawItem(int, const DRAWITEMSTRUCT& item)
-{
-    return DrawButtonOrLink(item, {&button1_, &button2_}, &link_);
-}
-
-// Existing-installation dialog
-
 DialogExistingInstallation::DialogExistingInstallation(HWND listener, HINSTANCE instance, ResourceLink& resources,
                                                        GuiSettings& settings)
-    : DialogFlow(listener, instance, ExistingTemplate, resources, settings)
+    : DialogWithLink(listener, instance, ExistingTemplate, resources, settings, UninstallLink,
+                     GuiAnswers::UninstallLink, Button1)
 {
 }
 
-bool DialogExistingInstallation::OnInitDialog()
+void DialogExistingInstallation::Initialise(const DialogRequest& request)
 {
-    StyleDialog::OnInitDialog();
-    button1_.Setup(Item(Button1), Button1, true, Resources());
-    button2_.Setup(Item(Button2), Button2, false, Resources());
-    for (HWND button : {Item(Button1), Item(Button2)})
-        SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(ButtonFont()), FALSE);
-    GiveFocus(hwnd_, Item(Button1));
-    link_.Setup(Item(UninstallLink), UninstallLink);
-    UpdateTitle();
-    return true;
-}
-
-void DialogExistingInstallation::Initialise(int dialogType, LPARAM parameter)
-{
-    const wchar_t* text = reinterpret_cast<const wchar_t*>(parameter);
-    SetMessage(dialogType == 2, text ? text : L"");
+    SetMessage(request.type == GuiDialogTypes::ManualRemoval, request.text);
 }
 
 void DialogExistingInstallation::SetMessage(bool manualRemoval, const std::wstring& text)
 {
-    if (manualRemoval) {
-        SetText(Explanation, settings_.GetText(L"ConflictManualRemove"));
-        SetText(Button1, settings_.GetText(L"Retry"));
-        SetText(Button2, settings_.GetText(L"Cancel"));
-        link_.SetLinkText(L"*", ReplaceAll(settings_.GetText(L"Uninstall"), L"%PRODUCT%", text), L"*");
-        link_.SetShowIcon(true);
-        SetHeaderStyle(3);
-    } else {
-        SetText(Explanation, settings_.GetText(L"ConflictAutoRemove"));
-        SetText(Button1, settings_.GetText(L"Next"));
-        SetText(Button2, settings_.GetText(L"Cancel"));
+    SetText(Explanation, settings_.GetText(manualRemoval ? L"ConflictManualRemove" : L"ConflictAutoRemove"));
+    SetText(Button1, settings_.GetText(manualRemoval ? L"Retry" : L"Next"));
+    SetText(Button2, settings_.GetText(L"Cancel"));
+    if (manualRemoval)
+        link_.SetLinkText(L"*", VmCommon::ReplaceAll(settings_.GetText(L"Uninstall"), L"%PRODUCT%", text), L"*");
+    else
         link_.SetPlainText(text);
-        link_.SetShowIcon(false);
-        SetHeaderStyle(1);
-    }
+    link_.SetShowIcon(manualRemoval);
+    SetHeaderStyle(manualRemoval ? 3 : 1);
     CentreIfOneLine(Explanation);
-}
-
-int DialogExistingInstallation::OnCommand(int id, int code)
-{
-    return AnswerButtonsAndLink(id, code, UninstallLink, link_, 125);
-}
-
-int DialogExistingInstallation::OnDrawItem(int, const DRAWITEMSTRUCT& item)
-{
-    return DrawButtonOrLink(item, {&button1_, &button2_}, &link_);
 }
 
 } // namespace VmGui

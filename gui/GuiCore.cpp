@@ -1,5 +1,7 @@
 #include "gui/GuiCore.h"
 
+#include "common/Text.h"
+
 namespace VmGui {
 
 namespace {
@@ -104,21 +106,9 @@ void UnpackProgress(uint32_t value, uint32_t& stage, uint32_t& percent)
     percent = (value >> 8) & 0xFF;
 }
 
-std::wstring ReplaceAll(std::wstring text, const std::wstring& placeholder, const std::wstring& value)
-{
-    if (placeholder.empty())
-        return text;
-    size_t position = 0;
-    while ((position = text.find(placeholder, position)) != std::wstring::npos) {
-        text.replace(position, placeholder.size(), value);
-        position += value.size();
-    }
-    return text;
-}
-
 std::wstring BuildTitle(const std::wstring& titleLoc, const std::wstring& operatorName)
 {
-    return ReplaceAll(titleLoc, L"%OPERATORNAME%",
+    return VmCommon::ReplaceAll(titleLoc, L"%OPERATORNAME%",
                       operatorName.empty() ? std::wstring(L"##OperatorName##") : operatorName);
 }
 

@@ -53,10 +53,6 @@ bool ProgressOffersSkip(uint32_t flags, bool skipPressed);
 uint32_t PackProgress(uint32_t stage, uint32_t percent);
 void UnpackProgress(uint32_t value, uint32_t& stage, uint32_t& percent);
 
-// Replaces every occurrence from left to right; inserted text is never scanned again. An empty
-// placeholder leaves the text as it is.
-std::wstring ReplaceAll(std::wstring text, const std::wstring& placeholder, const std::wstring& value);
-
 // "TitleLoc" with "%OPERATORNAME%" replaced; an empty operator name shows as "##OperatorName##".
 std::wstring BuildTitle(const std::wstring& titleLoc, const std::wstring& operatorName);
 

@@ -14,6 +14,7 @@ using VmOrlLogging::LevelDebug;
 using VmOrlLogging::LevelError;
 using VmOrlLogging::LevelFatal;
 using VmOrlLogging::LevelInfo;
+using namespace VmGui;
 
 constexpr COLORREF kDefaultFontColor = 0xFFFFFF;
 constexpr DWORD kHideWaitMs = 60000;
@@ -24,7 +25,7 @@ constexpr DWORD kHideGraceMs = 2000;
 GuiManager::GuiManager(HINSTANCE instance, HANDLE stopEvent, GuiSettings& settings)
     : readyEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       answerEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), stopEvent_(stopEvent), instance_(instance),
-      resources_(std::make_unique<VmGui::ResourceIds>(instance, VmGui::kDefaultColor, kDefaultFontColor)),
+      resources_(std::make_unique<ResourceIds>(instance, kDefaultColor, kDefaultFontColor)),
       hideEvent_(CreateEventW(nullptr, TRUE, FALSE, kHideEventName)), settings_(settings)
 {
 }
@@ -38,11 +39,11 @@ GuiManager::~GuiManager()
 
 void GuiManager::ReadColors()
 {
-    const COLORREF caption = VmGui::ParseColor(settings_.GetSetting(L"ColorC1"));
-    const COLORREF accent = VmGui::ParseColor(settings_.GetSetting(L"ColorC2"));
-    const COLORREF hover = VmGui::ParseColor(settings_.GetSetting(L"ColorC7"));
-    const COLORREF font = VmGui::ParseColor(settings_.GetSetting(L"FontColor"));
-    const COLORREF hoverFont = VmGui::ParseColor(settings_.GetSetting(L"SelectedFontColor"));
+    const COLORREF caption = ParseColor(settings_.GetSetting(L"ColorC1"));
+    const COLORREF accent = ParseColor(settings_.GetSetting(L"ColorC2"));
+    const COLORREF hover = ParseColor(settings_.GetSetting(L"ColorC7"));
+    const COLORREF font = ParseColor(settings_.GetSetting(L"FontColor"));
+    const COLORREF hoverFont = ParseColor(settings_.GetSetting(L"SelectedFontColor"));
     resources_->SetColors(caption, accent, hover, font, hoverFont);
 }
 
@@ -64,7 +65,8 @@ bool GuiManager::Start()
 
 void GuiManager::Stop()
 {
-    if (!PostMessageW(listener_, WM_QUIT, 0, 0))
+    // Without a listener (Start failed) a post would go to the caller's own queue.
+    if (listener_ && !PostMessageW(listener_, WM_QUIT, 0, 0))
         VM_ORL_LOG(LevelFatal, L"%s: Failed to post QUIT message, process will hang", L"GuiManager::Stop");
     VM_ORL_LOG(LevelDebug, L"%s: Stopping message loop...", L"GuiManager::Stop");
     if (thread_) {
@@ -105,7 +107,7 @@ DWORD GuiManager::RunMessageLoop()
 {
     const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     // Registers the progress bar class before any dialog template needs it.
-    VmGui::CommonControls::Get();
+    CommonControls::Get();
     if (!CreateListenerWindow()) {
         if (SUCCEEDED(com))
             CoUninitialize();
@@ -122,6 +124,9 @@ DWORD GuiManager::RunMessageLoop()
         DispatchMessageW(&message);
     }
 
+    // Requests the loop did not reach own their texts.
+    while (PeekMessageW(&message, listener_, WM_APP_SHOW_DIALOG, WM_APP_SHOW_DIALOG, PM_REMOVE))
+        delete reinterpret_cast<DialogRequest*>(message.lParam);
     // Dialogs still up, and those whose replacement was pending, go with the loop.
     current_ = nullptr;
     dialogs_.clear();
@@ -154,12 +159,12 @@ LRESULT GuiManager::MessageProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (!current_)
             return DefWindowProcW(window, message, wParam, lParam);
         SendMessageW(current_->Handle(), WM_COMMAND,
-                     MAKEWPARAM(VmGui::kProgressCommand,
-                                VmGui::PackProgress(static_cast<uint32_t>(wParam), static_cast<uint32_t>(lParam))),
+                     MAKEWPARAM(kProgressCommand,
+                                PackProgress(static_cast<uint32_t>(wParam), static_cast<uint32_t>(lParam))),
                      0);
         break;
     case WM_APP_SHOW_DIALOG:
-        OpenDialog(static_cast<int>(wParam), lParam);
+        OpenDialog(std::unique_ptr<DialogRequest>(reinterpret_cast<DialogRequest*>(lParam)));
         break;
     case WM_APP_CLOSE_DIALOG:
         CloseDialog(lParam);
@@ -168,7 +173,7 @@ LRESULT GuiManager::MessageProc(HWND window, UINT message, WPARAM wParam, LPARAM
         BringToFront();
         break;
     case WM_APP_DIALOG_RESULT:
-        RecordAnswer(static_cast<int32_t>(wParam));
+        RecordAnswer(static_cast<int32_t>(wParam), static_cast<uint32_t>(lParam));
         break;
     case WM_QUERYENDSESSION:
         return TRUE;
@@ -176,7 +181,7 @@ LRESULT GuiManager::MessageProc(HWND window, UINT message, WPARAM wParam, LPARAM
         // FALSE: the shutdown was called off, and the installation goes on.
         if (wParam) {
             VM_ORL_LOG(LevelInfo, L"%s: Received ENDSESSION", L"GuiManager::MessageProc");
-            lastAnswer_ = GuiAnswers::Cancel;
+            sessionEnded_ = true;
             SetEvent(stopEvent_);
             SetEvent(answerEvent_.get());
         }
@@ -187,44 +192,54 @@ LRESULT GuiManager::MessageProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-void GuiManager::RecordAnswer(int32_t answer)
+void GuiManager::RecordAnswer(int32_t answer, uint32_t serial)
 {
     if (answer == GuiAnswers::Skip) {
         skipRequested_ = true;
         return;
     }
-    lastAnswer_ = answer;
+    // A Cancel stops the run whichever dialog it came from; the progress dialog asks no question.
     if (answer == GuiAnswers::Cancel)
         SetEvent(stopEvent_);
+    if (serial != question_) {
+        VM_ORL_LOG(LevelDebug, L"%s: Answer %d of an earlier dialog dropped", L"GuiManager::RecordAnswer", answer);
+        return;
+    }
+    for (const auto& dialog : dialogs_)
+        if (dialog->Serial() == serial)
+            chosenLanguage_ = dialog->ChosenLanguage();
+    lastAnswer_ = (static_cast<uint64_t>(serial) << 32) | static_cast<uint32_t>(answer);
     SetEvent(answerEvent_.get());
 }
 
-void GuiManager::OpenDialog(int type, LPARAM parameter)
+void GuiManager::OpenDialog(std::unique_ptr<DialogRequest> request)
 {
-    VmGui::DialogFlow* previous = current_;
-    std::unique_ptr<VmGui::DialogFlow> dialog;
+    const int type = request->type;
+    DialogFlow* previous = current_;
+    std::unique_ptr<DialogFlow> dialog;
     switch (type) {
     case GuiDialogTypes::Progress:
-        dialog = std::make_unique<VmGui::DialogProgress>(listener_, instance_, *resources_, settings_);
+        dialog = std::make_unique<DialogProgress>(listener_, instance_, *resources_, settings_);
         break;
     case GuiDialogTypes::Language:
-        dialog = std::make_unique<VmGui::DialogLanguage>(listener_, instance_, *resources_, settings_);
+        dialog = std::make_unique<DialogLanguage>(listener_, instance_, *resources_, settings_);
         break;
     case GuiDialogTypes::ManualRemoval:
     case GuiDialogTypes::AutoRemoval:
-        dialog = std::make_unique<VmGui::DialogExistingInstallation>(listener_, instance_, *resources_, settings_);
+        dialog = std::make_unique<DialogExistingInstallation>(listener_, instance_, *resources_, settings_);
         break;
     default:
-        dialog = std::make_unique<VmGui::DialogError>(listener_, instance_, *resources_, settings_);
+        dialog = std::make_unique<DialogError>(listener_, instance_, *resources_, settings_);
         break;
     }
+    dialog->SetSerial(request->serial);
     if (!dialog->Create(nullptr)) {
         VM_ORL_LOG(LevelError, L"%s: Failed to create dialog type %d: %lu", L"GuiManager::OpenDialog", type,
                    GetLastError());
         // Nobody can answer a question that is not on screen; the waiting worker gets Cancel
         // instead of waiting forever.
         if (type != GuiDialogTypes::Progress)
-            RecordAnswer(GuiAnswers::Cancel);
+            RecordAnswer(GuiAnswers::Cancel, request->serial);
         return;
     }
     // The old dialog goes only after the new one is up, so the screen is never empty between.
@@ -232,7 +247,7 @@ void GuiManager::OpenDialog(int type, LPARAM parameter)
         PostMessageW(listener_, WM_APP_CLOSE_DIALOG, 0, reinterpret_cast<LPARAM>(previous));
     current_ = dialog.get();
     dialogs_.push_back(std::move(dialog));
-    current_->Initialise(type, parameter);
+    current_->Initialise(*request);
     VM_ORL_LOG(LevelInfo, L"%s: Showing dialog type %d", L"GuiManager::OpenDialog", type);
     ShowWindow(current_->Handle(), SW_SHOW);
     PostMessageW(listener_, WM_APP_FOREGROUND, 0, 0);
@@ -240,7 +255,7 @@ void GuiManager::OpenDialog(int type, LPARAM parameter)
 
 void GuiManager::CloseDialog(LPARAM which)
 {
-    VmGui::DialogFlow* dialog = which ? reinterpret_cast<VmGui::DialogFlow*>(which) : current_;
+    DialogFlow* dialog = which ? reinterpret_cast<DialogFlow*>(which) : current_;
     if (!dialog)
         return;
     if (dialog == current_)
@@ -265,91 +280,125 @@ void GuiManager::BringToFront()
     BringWindowToTop(window);
 }
 
+bool GuiManager::PostToListener(UINT message, WPARAM wParam, LPARAM lParam, const wchar_t* function)
+{
+    // A null window would post to the calling thread's own queue.
+    if (!listener_) {
+        VM_ORL_LOG(LevelError, L"%s: No user interface thread", function);
+        return false;
+    }
+    if (PostMessageW(listener_, message, wParam, lParam))
+        return true;
+    VM_ORL_LOG(LevelError, L"%s: Failed to post thread message : %lu", function, GetLastError());
+    return false;
+}
+
 void GuiManager::UpdateProgress(uint32_t stage, uint32_t percent)
 {
-    if (!PostMessageW(listener_, WM_APP_PROGRESS, stage, percent))
-        VM_ORL_LOG(LevelError, L"%s: Failed to post thread message : %lu", L"GuiManager::UpdateProgress",
-                   GetLastError());
+    PostToListener(WM_APP_PROGRESS, stage, percent, L"GuiManager::UpdateProgress");
 }
 
-void GuiManager::PostShowDialog(int type, LPARAM parameter)
+bool GuiManager::PostShowDialog(int type, uint32_t serial, uint32_t flags, const std::wstring& text)
 {
     VM_ORL_LOG(LevelDebug, L"%s: About to show dialog type %d", L"GuiManager::PostShowDialog", type);
-    if (!PostMessageW(listener_, WM_APP_SHOW_DIALOG, static_cast<WPARAM>(type), parameter))
-        VM_ORL_LOG(LevelError, L"%s: Failed to post thread message : %lu", L"GuiManager::PostShowDialog",
-                   GetLastError());
+    auto request = std::make_unique<DialogRequest>(DialogRequest{type, serial, flags, text});
+    if (!PostToListener(WM_APP_SHOW_DIALOG, static_cast<WPARAM>(type), reinterpret_cast<LPARAM>(request.get()),
+                        L"GuiManager::PostShowDialog"))
+        return false;
+    (void)request.release(); // the GUI thread owns it now
+    return true;
 }
 
-int32_t GuiManager::ShowDialogAndWait(int type, LPARAM parameter, GuiLinkCallback callback)
+int32_t GuiManager::ShowDialogAndWait(int type, const std::wstring& text, GuiLinkCallback callback,
+                                      std::wstring* language)
 {
-    ResetEvent(answerEvent_.get());
-    // Without a GUI thread nobody could ever answer.
-    if (!thread_ || WaitForSingleObject(thread_.get(), 0) == WAIT_OBJECT_0) {
+    // Without a GUI thread nobody could ever answer; after the end of the session nobody will.
+    if (!thread_ || WaitForSingleObject(thread_.get(), 0) == WAIT_OBJECT_0 || sessionEnded_) {
         VM_ORL_LOG(LevelError, L"%s: No user interface for dialog type %d", L"GuiManager::ShowDialogAndWait", type);
         return GuiAnswers::Cancel;
     }
-    PostShowDialog(type, parameter);
+    const uint32_t serial = ++nextSerial_;
+    question_ = serial;
+    ResetEvent(answerEvent_.get());
+    if (!PostShowDialog(type, serial, 0, text))
+        return GuiAnswers::Cancel;
     HANDLE handles[] = {answerEvent_.get(), thread_.get()};
     for (;;) {
         if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0)
             return GuiAnswers::Cancel; // the GUI thread ended; its loop has set the stop event
         // Reset before reading: an answer given while the callback runs sets the event again.
         ResetEvent(answerEvent_.get());
-        const int32_t answer = lastAnswer_;
-        if (answer != GuiAnswers::UninstallLink && answer != GuiAnswers::MoreInfoLink)
+        if (sessionEnded_)
+            return GuiAnswers::Cancel;
+        const uint64_t recorded = lastAnswer_;
+        if (static_cast<uint32_t>(recorded >> 32) != serial)
+            continue; // set for the previous question just before this one was asked
+        const auto answer = static_cast<int32_t>(static_cast<uint32_t>(recorded));
+        if (answer != GuiAnswers::UninstallLink && answer != GuiAnswers::MoreInfoLink) {
+            if (language)
+                *language = chosenLanguage_;
             return answer;
+        }
         if (callback)
             callback();
     }
 }
 
-int32_t GuiManager::ShowLanguageDialog() { return ShowDialogAndWait(GuiDialogTypes::Language, 0, nullptr); }
+int32_t GuiManager::ShowLanguageDialog()
+{
+    std::wstring language;
+    const int32_t answer = ShowDialogAndWait(GuiDialogTypes::Language, std::wstring(), nullptr, &language);
+    // Selected here, on the thread that reads the settings, and whichever button answered.
+    if (!language.empty())
+        settings_.SelectLanguage(language);
+    return answer;
+}
 
-void GuiManager::ShowProgressDialog(uint32_t flags) { PostShowDialog(GuiDialogTypes::Progress, flags); }
+void GuiManager::ShowProgressDialog(uint32_t flags)
+{
+    PostShowDialog(GuiDialogTypes::Progress, ++nextSerial_, flags, std::wstring());
+}
 
 void GuiManager::HideDialog()
 {
     AllowSetForegroundWindow(ASFW_ANY);
     VM_ORL_LOG(LevelDebug, L"%s: About to hide active dialog", L"GuiManager::HideDialog");
-    if (!PostMessageW(listener_, WM_APP_CLOSE_DIALOG, 0, 0))
-        VM_ORL_LOG(LevelError, L"%s: Failed to post thread message : %lu", L"GuiManager::HideDialog", GetLastError());
+    PostToListener(WM_APP_CLOSE_DIALOG, 0, 0, L"GuiManager::HideDialog");
 }
-
-static LPARAM TextParameter(const std::wstring& text) { return reinterpret_cast<LPARAM>(text.c_str()); }
 
 int32_t GuiManager::ShowErrorDialog(const std::wstring& text)
 {
-    return ShowDialogAndWait(GuiDialogTypes::Message, TextParameter(text), nullptr);
+    return ShowDialogAndWait(GuiDialogTypes::Message, text, nullptr);
 }
 
 int32_t GuiManager::ShowErrorInfoDialog(const std::wstring& text, GuiLinkCallback callback)
 {
-    return ShowDialogAndWait(GuiDialogTypes::MessageInfo, TextParameter(text), callback);
+    return ShowDialogAndWait(GuiDialogTypes::MessageInfo, text, callback);
 }
 
 int32_t GuiManager::ShowRetryDialog(const std::wstring& text)
 {
-    return ShowDialogAndWait(GuiDialogTypes::MessageRetry, TextParameter(text), nullptr);
+    return ShowDialogAndWait(GuiDialogTypes::MessageRetry, text, nullptr);
 }
 
 int32_t GuiManager::ShowRebootDialog(const std::wstring& text)
 {
-    return ShowDialogAndWait(GuiDialogTypes::MessageReboot, TextParameter(text), nullptr);
+    return ShowDialogAndWait(GuiDialogTypes::MessageReboot, text, nullptr);
 }
 
 int32_t GuiManager::ShowConfirmDialog(const std::wstring& text)
 {
-    return ShowDialogAndWait(GuiDialogTypes::MessageConfirm, TextParameter(text), nullptr);
+    return ShowDialogAndWait(GuiDialogTypes::MessageConfirm, text, nullptr);
 }
 
 int32_t GuiManager::ShowManualRemovalDialog(const std::wstring& text, GuiLinkCallback callback)
 {
-    return ShowDialogAndWait(GuiDialogTypes::ManualRemoval, TextParameter(text), callback);
+    return ShowDialogAndWait(GuiDialogTypes::ManualRemoval, text, callback);
 }
 
 int32_t GuiManager::ShowAutoRemovalDialog(const std::wstring& text)
 {
-    return ShowDialogAndWait(GuiDialogTypes::AutoRemoval, TextParameter(text), nullptr);
+    return ShowDialogAndWait(GuiDialogTypes::AutoRemoval, text, nullptr);
 }
 
 bool GuiManager::IsSkipRequested() { return skipRequested_; }

@@ -15,19 +15,12 @@
 
 namespace VmGui {
 class DialogFlow;
+struct DialogRequest;
 class ResourceIds;
 } // namespace VmGui
 
 class GuiManager : public IGuiManager {
 public:
-    enum : UINT {
-        WM_APP_PROGRESS = 0x8001,
-        WM_APP_SHOW_DIALOG = 0x8002,
-        WM_APP_CLOSE_DIALOG = 0x8003,
-        WM_APP_FOREGROUND = 0x8004,
-        WM_APP_DIALOG_RESULT = 0x8005,
-    };
-
     // The stop event is the process's; it is set here but never closed.
     GuiManager(HINSTANCE instance, HANDLE stopEvent, GuiSettings& settings);
     ~GuiManager() override;
@@ -60,12 +53,16 @@ private:
     DWORD RunMessageLoop();
     bool CreateListenerWindow();
     LRESULT MessageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    void PostShowDialog(int type, LPARAM parameter);
-    int32_t ShowDialogAndWait(int type, LPARAM parameter, GuiLinkCallback callback);
-    void OpenDialog(int type, LPARAM parameter);
+    // False when there is no listener (Start failed) or the post failed; both are logged.
+    bool PostToListener(UINT message, WPARAM wParam, LPARAM lParam, const wchar_t* function);
+    bool PostShowDialog(int type, uint32_t serial, uint32_t flags, const std::wstring& text);
+    // language: where the language dialog's choice goes when the question is answered.
+    int32_t ShowDialogAndWait(int type, const std::wstring& text, GuiLinkCallback callback,
+                              std::wstring* language = nullptr);
+    void OpenDialog(std::unique_ptr<VmGui::DialogRequest> request);
     void CloseDialog(LPARAM dialog);
     void BringToFront();
-    void RecordAnswer(int32_t answer);
+    void RecordAnswer(int32_t answer, uint32_t serial);
     void ReadColors();
 
     VmCommon::UniqueHandle readyEvent_;
@@ -76,8 +73,15 @@ private:
     HWND listener_ = nullptr;
     VmGui::DialogFlow* current_ = nullptr;
     std::unique_ptr<VmGui::ResourceIds> resources_;
-    std::atomic<int32_t> lastAnswer_{GuiAnswers::Cancel};
+    // The last answer with the serial of its question: (serial << 32) | answer.
+    std::atomic<uint64_t> lastAnswer_{GuiAnswers::Cancel};
     std::atomic<bool> skipRequested_{false};
+    std::atomic<uint32_t> nextSerial_{0};
+    // The question the worker waits for; answers for any other serial are dropped.
+    std::atomic<uint32_t> question_{0};
+    std::atomic<bool> sessionEnded_{false};
+    // Written by the GUI thread before it sets the answer event, read by the worker after.
+    std::wstring chosenLanguage_;
     VmCommon::UniqueHandle hideEvent_;
     GuiSettings& settings_;
     // Every dialog object that still has a window: the current one and those being replaced.

@@ -464,6 +464,14 @@ INT_PTR StyleDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return OnNcButtonUp(screen) ? SetResult(0) : FALSE;
     case WM_NOTIFY:
         return SetResult(OnNotify(*reinterpret_cast<const NMHDR*>(lParam)));
+    case DM_GETDEFID: {
+        // Asked for Enter when the focus is on no button (the combo box, a link): the affirmative
+        // button when it is offered, else nothing, so that Enter never answers through a hidden
+        // or disabled button.
+        HWND affirmative = Item(IDOK);
+        const bool offered = affirmative && IsWindowVisible(affirmative) && IsWindowEnabled(affirmative);
+        return SetResult(offered ? MAKELONG(IDOK, DC_HASDEFID) : 0);
+    }
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:
     case WM_CTLCOLORBTN:

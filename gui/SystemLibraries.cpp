@@ -1,5 +1,6 @@
 #include "gui/SystemLibraries.h"
 
+#include "common/CreateOnce.h"
 #include "common/DelayLoad.h"
 
 namespace VmGui {
@@ -7,6 +8,10 @@ namespace VmGui {
 namespace {
 
 constexpr COLORREF kTransparent = RGB(255, 0, 255);
+
+// Bound once for the process; never unloaded.
+VmCommon::CreateOnce<CommonControls> g_commonControls;
+VmCommon::CreateOnce<GdiplusFlat> g_gdiplus;
 
 } // namespace
 
@@ -27,8 +32,7 @@ CommonControls::CommonControls()
 
 CommonControls& CommonControls::Get()
 {
-    static CommonControls instance;
-    return instance;
+    return g_commonControls.Get([] { return new CommonControls(); });
 }
 
 HIMAGELIST CommonControls::Create(int cx, int cy, UINT flags, int initial, int grow) const
@@ -100,8 +104,7 @@ GdiplusFlat::GdiplusFlat()
 
 GdiplusFlat& GdiplusFlat::Get()
 {
-    static GdiplusFlat instance;
-    return instance;
+    return g_gdiplus.Get([] { return new GdiplusFlat(); });
 }
 
 bool GdiplusFlat::Loaded() const

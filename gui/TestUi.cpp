@@ -1,5 +1,6 @@
 #include "gui/TestUi.h"
 
+#include "common/Text.h"
 #include "gui/GuiCore.h"
 
 namespace VmGui {
@@ -12,6 +13,13 @@ constexpr uint32_t kLastStage = StageLaunching;
 bool Cancelled(int32_t answer) { return answer == GuiAnswers::Cancel; }
 
 } // namespace
+
+std::wstring SampleDiskSpaceText(GuiSettings& settings)
+{
+    std::wstring text = VmCommon::ReplaceAll(settings.GetText(L"ErrorDiskspace"), L"%INSTALL_DRIVE%", L"C:");
+    text = VmCommon::ReplaceAll(text, L"%DISK_AVAILABLE%", L"454");
+    return VmCommon::ReplaceAll(text, L"%DISK_REQUIRED%", L"650");
+}
 
 void TestUiCallback()
 {
@@ -39,11 +47,7 @@ bool ShowTestUiWalk(IGuiManager& gui, GuiSettings& settings, IProgress& progress
     // Close in the next three counts as read, not as Cancel.
     gui.ShowErrorInfoDialog(settings.GetText(L"ErrorBrokenInstall"), &TestUiCallback);
     gui.ShowRebootDialog(settings.GetText(L"RebootRequired"));
-    std::wstring diskSpace = settings.GetText(L"ErrorDiskspace");
-    diskSpace = ReplaceAll(diskSpace, L"%INSTALL_DRIVE%", L"C:");
-    diskSpace = ReplaceAll(diskSpace, L"%DISK_AVAILABLE%", L"454");
-    diskSpace = ReplaceAll(diskSpace, L"%DISK_REQUIRED%", L"650");
-    gui.ShowErrorDialog(diskSpace);
+    gui.ShowErrorDialog(SampleDiskSpaceText(settings));
     if (Cancelled(gui.ShowConfirmDialog(settings.GetText(L"SelfUpgrade"))))
         return false;
     if (Cancelled(gui.ShowManualRemovalDialog(settings.GetSetting(L"ProductName"), &TestUiCallback)))

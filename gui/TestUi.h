@@ -14,6 +14,9 @@ namespace VmGui {
 // at the first Cancel of a dialog that offers one; returns true when the walk reached its end.
 bool ShowTestUiWalk(IGuiManager& gui, GuiSettings& settings, IProgress& progress, HANDLE stopEvent);
 
+// "ErrorDiskspace" with a sample drive and sizes.
+std::wstring SampleDiskSpaceText(GuiSettings& settings);
+
 // The link callback of the walk: a message box "Test callback".
 void TestUiCallback();
 

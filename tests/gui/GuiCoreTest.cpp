@@ -75,30 +75,6 @@ TEST(GuiProgress, OvershootStopsAtTheEndOfTheBar)
     EXPECT_EQ(50, ComputeOverallProgress(0, 0xFFFFFFFFu, false).value);
 }
 
-TEST(GuiProgress, PackingKeepsTheLowBytes)
-{
-    EXPECT_EQ(50u * 256 + 3, PackProgress(3, 50));
-    uint32_t stage = 0, percent = 0;
-    UnpackProgress(PackProgress(0x104, 0x1FF), stage, percent);
-    EXPECT_EQ(4u, stage);
-    EXPECT_EQ(255u, percent);
-    EXPECT_LE(PackProgress(0xFFFFFFFF, 0xFFFFFFFF), 0xFFFFu); // fits a command's notification code
-}
-
-TEST(GuiProgress, TextsByModeAndSkip)
-{
-    EXPECT_EQ(L"Progress", ProgressTextKey(0, false));
-    EXPECT_EQ(L"ProgressSlow", ProgressTextKey(ProgressFlagSlow, false));
-    EXPECT_EQ(L"ProgressScan", ProgressTextKey(ProgressFlagScan | ProgressFlagSlow, false));
-    EXPECT_EQ(L"ProgressSlow", ProgressTextKey(ProgressFlagScan | ProgressFlagSlow, true));
-    EXPECT_EQ(L"Progress", ProgressTextKey(ProgressFlagScan, true));
-    EXPECT_TRUE(ProgressOffersSkip(ProgressFlagScan, false));
-    EXPECT_FALSE(ProgressOffersSkip(ProgressFlagScan, true));
-    EXPECT_FALSE(ProgressOffersSkip(ProgressFlagSlow | 2, false));
-    EXPECT_EQ(L"Uninstalling", StageLabelKey(2));
-    EXPECT_EQ(L"", StageLabelKey(5));
-}
-
 TEST(GuiTitle, OperatorNameReplacesEveryPlaceholder)
 {
     EXPECT_EQ(L"Acme setup", BuildTitle(L"%OPERATORNAME% setup", L"Acme"));
@@ -107,36 +83,6 @@ TEST(GuiTitle, OperatorNameReplacesEveryPlaceholder)
     // The inserted name is not scanned again.
     EXPECT_EQ(L"%OPERATORNAME%x setup", BuildTitle(L"%OPERATORNAME% setup", L"%OPERATORNAME%x"));
     EXPECT_EQ(L"#TitleLoc", BuildTitle(L"#TitleLoc", L"Acme"));
-}
-
-TEST(GuiTitle, ReplaceAllEdgeCases)
-{
-    EXPECT_EQ(L"abc", ReplaceAll(L"abc", L"", L"x"));
-    EXPECT_EQ(L"aaaa", ReplaceAll(L"aa", L"a", L"aa"));
-    EXPECT_EQ(L"", ReplaceAll(L"%P%%P%", L"%P%", L""));
-    EXPECT_EQ(L"Uninstall Tolvi...", ReplaceAll(L"Uninstall %PRODUCT%...", L"%PRODUCT%", L"Tolvi"));
-}
-
-TEST(GuiMessages, KindsAndLayouts)
-{
-    EXPECT_EQ(0, MessageKindForType(4));
-    EXPECT_EQ(4, MessageKindForType(8));
-    EXPECT_EQ(0, MessageKindForType(9));
-    EXPECT_EQ(0, MessageKindForType(-1));
-
-    const MessageLayout close = MessageLayoutForKind(0);
-    EXPECT_EQ(nullptr, close.button1Key);
-    EXPECT_STREQ(L"Close", close.button2Key);
-    EXPECT_FALSE(close.showMoreInfoLink);
-    EXPECT_EQ(3, close.headerStyle);
-    EXPECT_TRUE(MessageLayoutForKind(1).showMoreInfoLink);
-    EXPECT_EQ(nullptr, MessageLayoutForKind(1).button1Key);
-    EXPECT_STREQ(L"Retry", MessageLayoutForKind(2).button1Key);
-    EXPECT_STREQ(L"Cancel", MessageLayoutForKind(2).button2Key);
-    EXPECT_STREQ(L"Reboot", MessageLayoutForKind(3).button1Key);
-    EXPECT_EQ(1, MessageLayoutForKind(3).headerStyle);
-    EXPECT_TRUE(MessageLayoutForKind(4).shieldOnButton1);
-    EXPECT_FALSE(MessageLayoutForKind(2).shieldOnButton1);
 }
 
 TEST(GuiLinks, TemplateSplitsAtTheFirstMarker)

@@ -20,69 +20,19 @@
 #include "gui/GuiSilent.h"
 #include "gui/TestUi.h"
 #include "installer/Gdiplus.h"
+#include "tests/gui/DialogDriver.h"
 #include "tests/gui/SampleSettings.h"
 
 namespace {
 
 using namespace VmGui::DialogIds;
 
-constexpr int kPollMs = 20;
-constexpr int kPatienceMs = 10000;
+using VmTest::Eventually;
+using VmTest::ItemText;
+using VmTest::WaitForDialog;
+using VmTest::WindowText;
 
-bool IsOurDialog(HWND window)
-{
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    wchar_t name[32] = {};
-    GetClassNameW(window, name, 32);
-    return process == GetCurrentProcessId() && IsWindowVisible(window) && std::wstring(name) == L"#32770";
-}
-
-std::vector<HWND> OurDialogs()
-{
-    std::vector<HWND> found;
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-            if (IsOurDialog(window))
-                reinterpret_cast<std::vector<HWND>*>(parameter)->push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
-template <typename Condition>
-bool Eventually(Condition condition, int patienceMs = kPatienceMs)
-{
-    for (int waited = 0; waited < patienceMs; waited += kPollMs) {
-        if (condition())
-            return true;
-        Sleep(kPollMs);
-    }
-    return condition();
-}
-
-// A visible dialog of this process other than `old`.
-HWND WaitForDialog(HWND old = nullptr)
-{
-    HWND found = nullptr;
-    Eventually([&] {
-        for (HWND dialog : OurDialogs())
-            if (dialog != old)
-                found = dialog;
-        return found != nullptr;
-    });
-    return found;
-}
-
-std::wstring Text(HWND window)
-{
-    wchar_t text[512] = {};
-    GetWindowTextW(window, text, 512);
-    return text;
-}
-
-std::wstring ItemText(HWND dialog, int id) { return Text(GetDlgItem(dialog, id)); }
+std::vector<HWND> OurDialogs() { return VmTest::DialogsOf(GetCurrentProcessId()); }
 
 void Press(HWND dialog, int id) { PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 
@@ -118,6 +68,39 @@ POINT BesideLinkText(HWND dialog, int id)
 std::atomic<int> g_callbacks{0};
 void CountCallback() { ++g_callbacks; }
 
+// Holds the GUI thread when it takes the (skip + 1)-th `message` from its queue, until `until`
+// holds (checked on the GUI thread, which meanwhile still handles sent messages, as it would in a
+// modal loop). This orders a message against what another thread posts or sends.
+struct Gate {
+    std::atomic<UINT> message{0};
+    std::atomic<int> skip{0};
+    std::atomic<bool> holding{false};
+    std::function<bool()> until;
+} g_gate;
+
+LRESULT CALLBACK HoldAtGate(int code, WPARAM removal, LPARAM lParam)
+{
+    const auto* message = reinterpret_cast<const MSG*>(lParam);
+    if (code == HC_ACTION && removal == PM_REMOVE && g_gate.message != 0 && message->message == g_gate.message &&
+        g_gate.skip-- == 0) {
+        g_gate.message = 0;
+        g_gate.holding = true;
+        Eventually([] {
+            MSG any;
+            PeekMessageW(&any, nullptr, 0, 0, PM_NOREMOVE);
+            return g_gate.until();
+        });
+        g_gate.holding = false;
+    }
+    return CallNextHookEx(nullptr, code, removal, lParam);
+}
+
+bool ShowRequestQueued()
+{
+    MSG request;
+    return PeekMessageW(&request, nullptr, VmGui::WM_APP_SHOW_DIALOG, VmGui::WM_APP_SHOW_DIALOG, PM_NOREMOVE) != FALSE;
+}
+
 class GuiManagerTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -131,12 +114,25 @@ protected:
     {
         if (user_.joinable())
             user_.join();
+        g_gate.message = 0;
+        if (gate_)
+            UnhookWindowsHookEx(gate_);
         gui_->Stop();
         gui_.reset();
         // The hide event is a named object of the session: leave it as it was found.
         VmCommon::UniqueHandle hide(OpenEventW(EVENT_MODIFY_STATE, FALSE, GuiManager::kHideEventName));
         if (hide)
             ResetEvent(hide.get());
+    }
+    void Arm(UINT message, int skip, std::function<bool()> until)
+    {
+        if (!gate_)
+            gate_ = SetWindowsHookExW(WH_GETMESSAGE, &HoldAtGate, nullptr,
+                                      GetWindowThreadProcessId(Listener(), nullptr));
+        ASSERT_TRUE(gate_);
+        g_gate.until = std::move(until);
+        g_gate.skip = skip;
+        g_gate.message = message;
     }
     bool Stopped() const { return WaitForSingleObject(stop_.get(), 0) == WAIT_OBJECT_0; }
     HWND Listener() const { return FindWindowW(GuiManager::kListenerClass, nullptr); }
@@ -158,6 +154,7 @@ protected:
     VmCommon::UniqueHandle stop_;
     std::unique_ptr<GuiManager> gui_;
     std::thread user_;
+    HHOOK gate_ = nullptr;
 };
 
 TEST_F(GuiManagerTest, SecondButtonAnswersTwoAndSetsTheStopEventInEveryDialog)
@@ -206,7 +203,7 @@ TEST_F(GuiManagerTest, FirstButtonAnswersOneWithoutStopping)
     EXPECT_FALSE(Stopped());
     EXPECT_EQ(L"Could not download.", ItemText(shown, Message));
     EXPECT_EQ(L"Retry", ItemText(shown, Button1));
-    EXPECT_EQ(L"Velmora Secure setup", Text(shown));
+    EXPECT_EQ(L"Velmora Secure setup", WindowText(shown));
 }
 
 TEST_F(GuiManagerTest, MessageKindsCloseOnlyDialogsHaveNoFirstButton)
@@ -242,7 +239,7 @@ TEST_F(GuiManagerTest, EmptyOperatorNameShowsTheKeyInTheTitle)
     settings_.SetSetting(L"OperatorName", L"");
     AsUser([&] {
         HWND shown = WaitForDialog();
-        EXPECT_EQ(L"##OperatorName## setup", Text(shown));
+        EXPECT_EQ(L"##OperatorName## setup", WindowText(shown));
         Press(shown, Button2);
     });
     gui_->ShowAutoRemovalDialog(L"Tolvi");
@@ -322,6 +319,63 @@ TEST_F(GuiManagerTest, EndOfSessionEndsAWaitingDialogWithCancel)
     EXPECT_EQ(2, gui_->ShowRetryDialog(L"Retry?"));
     JoinUser();
     EXPECT_TRUE(Stopped());
+}
+
+// A second answer, or one already queued when the next question is asked, must not answer the
+// next question; the next question's text is the dialog's own even when the asker has moved on.
+TEST_F(GuiManagerTest, StaleAnswersNeverAnswerTheNextQuestion)
+{
+    // Each case gives one stale answer while the question "next" is being posted.
+    HWND answered = nullptr;
+    std::wstring text;
+    const std::function<void()> cases[] = {
+        // A double-click on Retry: BN_CLICKED, then BN_DOUBLECLICKED.
+        [&] {
+            AsUser([&] {
+                answered = WaitForDialog();
+                Arm(VmGui::WM_APP_DIALOG_RESULT, 1, &ShowRequestQueued);
+                HWND retry = GetDlgItem(answered, Button1);
+                SendMessageW(answered, WM_COMMAND, MAKEWPARAM(Button1, BN_CLICKED), reinterpret_cast<LPARAM>(retry));
+                SendMessageW(answered, WM_COMMAND, MAKEWPARAM(Button1, BN_DOUBLECLICKED), reinterpret_cast<LPARAM>(retry));
+            });
+            EXPECT_EQ(1, gui_->ShowRetryDialog(L"first"));
+            JoinUser();
+        },
+        // A late answer already in the queue.
+        [&] {
+            Arm(VmGui::WM_APP_DIALOG_RESULT, 0, &ShowRequestQueued);
+            PostMessageW(Listener(), VmGui::WM_APP_DIALOG_RESULT, GuiAnswers::Affirmative, 0);
+        },
+    };
+    for (const auto& giveStaleAnswer : cases) {
+        giveStaleAnswer();
+        AsUser([&] {
+            HWND next = WaitForDialog(answered);
+            g_gate.message = 0;
+            EXPECT_EQ(L"next", ItemText(next, Message));
+            Press(next, Button2);
+            answered = next;
+        });
+        EXPECT_EQ(2, gui_->ShowConfirmDialog(L"next")) << "answered by the stale answer";
+        JoinUser();
+    }
+
+    // The end of the session, sent while the request is still queued, answers the question; the
+    // dialog that still opens shows its own copy of the text.
+    std::atomic<bool> released{false};
+    Arm(VmGui::WM_APP_SHOW_DIALOG, 0, [&] { return released.load(); });
+    AsUser([&] {
+        Eventually([] { return g_gate.holding.load(); });
+        SendMessageW(Listener(), WM_ENDSESSION, TRUE, 0);
+    });
+    text = L"Retry?";
+    EXPECT_EQ(2, gui_->ShowRetryDialog(text));
+    JoinUser();
+    text.assign(text.size(), L'X');
+    released = true;
+    HWND late = WaitForDialog(answered);
+    ASSERT_TRUE(late);
+    EXPECT_EQ(L"Retry?", ItemText(late, Message));
 }
 
 TEST_F(GuiManagerTest, SkipDoesNotWakeTheWorkerAndStaysRequested)
@@ -500,9 +554,9 @@ TEST_F(GuiManagerTest, LanguageChoiceRetitlesAndRelabelsAtOnce)
     AsUser([&] {
         shown = WaitForDialog();
         HWND combo = GetDlgItem(shown, LanguageCombo);
-        EXPECT_EQ(4, SendMessageW(combo, CB_GETCOUNT, 0, 0));
-        EXPECT_EQ(L"English", Text(combo));
-        EXPECT_EQ(L"Velmora Secure setup", Text(shown));
+        EXPECT_EQ(3, SendMessageW(combo, CB_GETCOUNT, 0, 0));
+        EXPECT_EQ(L"English", WindowText(combo));
+        EXPECT_EQ(L"Velmora Secure setup", WindowText(shown));
         auto top = [&] {
             RECT rect{};
             GetWindowRect(GetDlgItem(shown, Question), &rect);
@@ -516,7 +570,7 @@ TEST_F(GuiManagerTest, LanguageChoiceRetitlesAndRelabelsAtOnce)
         choose(L"Suomi");
         twoLineTop = top();
         choose(L"Русский");
-        EXPECT_EQ(L"Установка Velmora Secure", Text(shown));
+        EXPECT_EQ(L"Установка Velmora Secure", WindowText(shown));
         EXPECT_EQ(L"Далее", ItemText(shown, Button1));
         EXPECT_EQ(L"Отмена", ItemText(shown, Button2));
         EXPECT_EQ(L"Выберите язык установки:", ItemText(shown, Question));
@@ -526,6 +580,8 @@ TEST_F(GuiManagerTest, LanguageChoiceRetitlesAndRelabelsAtOnce)
     EXPECT_EQ(1, gui_->ShowLanguageDialog());
     JoinUser();
     EXPECT_EQ(L"ru", settings_.GetSelectedLanguage());
+    EXPECT_EQ(GetCurrentThreadId(), settings_.SelectingThread()) << "the worker reads the language unguarded";
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(shown, LanguageCombo))) << "no choice after the answer";
     EXPECT_EQ(-9, twoLineTop - oneLineTop) << "a question of two lines goes back up";
 }
 
@@ -543,7 +599,7 @@ TEST_F(GuiManagerTest, TestUiWalkReachesItsEnd)
                 if (!answered.count(dialog) && !GetDlgItem(dialog, ProgressBar))
                     shown = dialog;
             if (!shown) {
-                Sleep(kPollMs);
+                Sleep(20);
                 continue;
             }
             Press(shown, IsWindowVisible(GetDlgItem(shown, Button1)) ? Button1 : Button2);
@@ -556,19 +612,19 @@ TEST_F(GuiManagerTest, TestUiWalkReachesItsEnd)
     EXPECT_TRUE(completed);
 }
 
-TEST_F(GuiManagerTest, TestUiWalkEndsAtTheFirstCancel)
-{
-    AsUser([&] { Press(WaitForDialog(), Button2); });
-    EXPECT_FALSE(VmGui::ShowTestUiWalk(*gui_, settings_, *gui_, stop_.get()));
-    JoinUser();
-}
-
 TEST(GuiManagerStopped, QuestionsWithoutAGuiThreadAnswerCancelInsteadOfHanging)
 {
     VmTest::SampleSettings settings;
     VmCommon::UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     GuiManager gui(GetModuleHandleW(nullptr), stop.get(), settings);
     EXPECT_EQ(2, gui.ShowRetryDialog(L"never started"));
+    // Without a listener window a post would land in this thread's own queue.
+    gui.UpdateProgress(1, 50);
+    gui.ShowProgressDialog(0);
+    gui.HideDialog();
+    gui.Stop();
+    MSG message{};
+    EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) << "posted to the worker: " << message.message;
     ASSERT_TRUE(gui.Start());
     gui.Stop();
     EXPECT_TRUE(WaitForSingleObject(stop.get(), 0) == WAIT_OBJECT_0) << "the end of the loop sets the stop event";

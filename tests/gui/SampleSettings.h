@@ -1,9 +1,9 @@
-// Sample properties for driving the dialogs: English, Japanese, Russian and a language whose
-// question does not fit on one line, with the customization of the demo operator.
+// Sample properties for driving the dialogs: English, a little Russian and a language whose
+// question does not fit on one line, with the customization of the demo operator. No lock, as in
+// the real settings: the language must be selected on the thread that reads it.
 #pragma once
 
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -23,9 +23,11 @@ public:
 
     // Customization entries for every language (the "global" ones).
     void SetSetting(const std::wstring& key, const std::wstring& value);
+    // The thread of the last SelectLanguage.
+    unsigned long SelectingThread() const { return selectingThread_; }
 
 private:
-    std::mutex lock_;
+    unsigned long selectingThread_ = 0;
     std::wstring language_;
     std::map<std::wstring, std::wstring> settings_;
 };

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""The program itself with "--testui" on a private X display: its first dialog (the language
-question of the dialog walk) appears with the branded caption, a click with xdotool on the
-caption's close square cancels the walk, and the program ends with exit code 0.
+"""The program itself with "--testui" on a private X display, answered with real key presses
+(xdotool): Enter presses the focused button, or the affirmative one when the focus is on the combo
+box; Tab moves the focus; Esc answers Cancel. Each walk ends with exit code 0, and the dialogs
+shown (from the log) tell which button each key pressed.
 
 Usage: program_testui.py WINE_RUN PREFIX PROGRAM
 """
 import os
+import re
 import subprocess
 import sys
 import time
@@ -13,49 +15,75 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from xsession import XSession  # noqa: E402
 
+# Keys for each question in turn (the progress page asks nothing), and the dialog types the walk
+# shows: 1 language, 0 progress, 6 retry (its Cancel has the focus), 5 the next message.
+CASES = [
+    ("Enter on Next, then Enter on the focused Cancel", [["Return"], ["Return"]], [1, 0, 6]),
+    ("Tab to Cancel, Enter", [["Tab", "Return"]], [1]),
+    ("Tab, Tab to the combo box, Enter; Esc", [["Tab", "Tab", "Return"], ["Escape"]], [1, 0, 6]),
+]
+SHOWN = re.compile(r"GuiManager::OpenDialog: Showing dialog type (\d+)")
 
-def xdotool(session, *args, timeout=30):
-    return subprocess.run(["xdotool"] + list(args), env=session.env, capture_output=True, text=True,
-                          timeout=timeout)
+
+def shown_types(log_path):
+    try:
+        with open(log_path, "rb") as f:
+            text = f.read().decode("utf-16-le", errors="replace")
+    except OSError:
+        return []
+    return [int(t) for t in SHOWN.findall(text)]
 
 
-def find_dialog(session, patience=60):
-    deadline = time.time() + patience
-    while time.time() < deadline:
-        found = xdotool(session, "search", "--onlyvisible", "--name", "setup")
-        ids = found.stdout.split()
-        if ids:
-            return ids[-1]
-        time.sleep(0.25)
-    return None
+def xdotool(session, *args):
+    return subprocess.run(["xdotool"] + list(args), env=session.env, capture_output=True, text=True, timeout=30)
+
+
+def press(session, keys):
+    # Without a window manager the keyboard goes to the window under the pointer.
+    found = xdotool(session, "search", "--onlyvisible", "--name", "setup").stdout.split()
+    geometry = xdotool(session, "getwindowgeometry", "--shell", found[-1]).stdout if found else ""
+    values = dict(line.split("=", 1) for line in geometry.split() if "=" in line)
+    if values:
+        xdotool(session, "mousemove", str(int(values["X"]) + 30), str(int(values["Y"]) + 70))
+    for key in keys:
+        time.sleep(0.5)
+        xdotool(session, "key", key)
+
+
+def run_case(session, program, log_path, keys, expected):
+    if os.path.exists(log_path):
+        os.remove(log_path)
+    run = session.popen_wine([program, "--testui"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    answered = 0
+    try:
+        deadline = time.time() + 120
+        while run.poll() is None and time.time() < deadline:
+            questions = [t for t in shown_types(log_path) if t != 0]
+            if answered < len(keys) and len(questions) > answered:
+                time.sleep(1)  # the dialog is mapped and has its focus
+                press(session, keys[answered])
+                answered += 1
+            time.sleep(0.25)
+        code = run.wait(timeout=30)
+    finally:
+        if run.poll() is None:
+            run.kill()
+    return code, shown_types(log_path)
 
 
 def main():
     wine_run, prefix, program = sys.argv[1:4]
+    log_path = os.path.join(prefix, "drive_c", "ProgramData", "Velmora", "Log", "Tolvi", "stub.log")
+    failures = []
     with XSession(wine_run, prefix, 96) as session:
-        run = session.popen_wine([program, "--testui"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        try:
-            window = find_dialog(session)
-            if not window:
-                print("no dialog appeared")
-                return 1
-            geometry = xdotool(session, "getwindowgeometry", "--shell", window).stdout
-            values = dict(line.split("=", 1) for line in geometry.split() if "=" in line)
-            x, y, width = int(values["X"]), int(values["Y"]), int(values["WIDTH"])
-            time.sleep(1)
-            # The 24-pixel close square sits 8 pixels inside the caption's top right corner.
-            xdotool(session, "mousemove", str(x + width - 1 - 8 - 12), str(y + 1 + 8 + 12))
-            time.sleep(0.3)
-            xdotool(session, "click", "1")
-            code = run.wait(timeout=60)
-        finally:
-            if run.poll() is None:
-                run.kill()
-    if code != 0:
-        print(f"exit code {code}, expected 0 after the walk was cancelled")
-        return 1
-    print("testui: the language dialog appeared, its close square cancelled the walk, exit code 0")
-    return 0
+        for name, keys, expected in CASES:
+            code, shown = run_case(session, program, log_path, keys, expected)
+            print(f"{name}: exit {code}, dialogs {shown}")
+            if code != 0 or shown != expected:
+                failures.append(f"{name}: exit {code} (expected 0), dialogs {shown} (expected {expected})")
+    for failure in failures:
+        print("FAIL: " + failure)
+    return 1 if failures else 0
 
 
 if __name__ == "__main__":
