@@ -2,6 +2,8 @@
 
 #include <sddl.h>
 
+#include "common/Utf.h"
+
 namespace VmCommon {
 
 Traits::WinHttpCloseFn Traits::g_winHttpCloseHandle = nullptr;
@@ -16,11 +18,11 @@ void SecurityAttributes::Adopt(PSECURITY_DESCRIPTOR sd, bool inheritable)
 
 bool SecurityAttributes::FromSddl(const char* sddl, bool inheritable)
 {
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd, nullptr))
+    if (!sddl) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return false;
-    Adopt(sd, inheritable);
-    return true;
+    }
+    return FromSddl(Utf8ToWide(sddl).c_str(), inheritable);
 }
 
 bool SecurityAttributes::FromSddl(const wchar_t* sddl, bool inheritable)

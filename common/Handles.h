@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <utility>
 
 namespace VmCommon {
@@ -54,41 +55,20 @@ private:
 };
 
 namespace Traits {
-struct KernelHandle {
-    using Type = HANDLE;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { CloseHandle(h); }
+// A handle type, its invalid value (as a number: INVALID_HANDLE_VALUE is -1) and its close call.
+template <typename T, intptr_t InvalidValue, auto CloseFunction>
+struct Simple {
+    using Type = T;
+    static Type Invalid() { return reinterpret_cast<Type>(InvalidValue); }
+    static void Close(Type h) { CloseFunction(h); }
 };
-struct FileHandle {
-    using Type = HANDLE;
-    static Type Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(Type h) { CloseHandle(h); }
-};
-struct FindHandle {
-    using Type = HANDLE;
-    static Type Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(Type h) { FindClose(h); }
-};
-struct RegKey {
-    using Type = HKEY;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { RegCloseKey(h); }
-};
-struct Module {
-    using Type = HMODULE;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { FreeLibrary(h); }
-};
-struct MappedView {
-    using Type = void*;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type p) { UnmapViewOfFile(p); }
-};
-struct LocalMemory {
-    using Type = HLOCAL;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type p) { LocalFree(p); }
-};
+using KernelHandle = Simple<HANDLE, 0, &CloseHandle>;
+using FileHandle = Simple<HANDLE, -1, &CloseHandle>;
+using FindHandle = Simple<HANDLE, -1, &FindClose>;
+using RegKey = Simple<HKEY, 0, &RegCloseKey>;
+using Module = Simple<HMODULE, 0, &FreeLibrary>;
+using MappedView = Simple<void*, 0, &UnmapViewOfFile>;
+using LocalMemory = Simple<HLOCAL, 0, &LocalFree>;
 // winhttp.dll is loaded at run time, so its close function is bound when the library is loaded.
 using WinHttpCloseFn = BOOL(WINAPI*)(void*);
 extern WinHttpCloseFn g_winHttpCloseHandle;

@@ -118,7 +118,7 @@ OwnedSid GetProcessUserSid()
     return OwnedSid(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
 }
 
-OwnedSid LookupAccountSid(const wchar_t* accountName)
+OwnedSid SidFromAccountName(const wchar_t* accountName)
 {
     if (!accountName || !*accountName)
         return {};
@@ -158,7 +158,7 @@ UserIdentity UserIdentity::FromOwnProcess()
 UserIdentity UserIdentity::FromAccountName(const wchar_t* accountName)
 {
     UserIdentity identity;
-    identity.sid = LookupAccountSid(accountName);
+    identity.sid = SidFromAccountName(accountName);
     return identity;
 }
 

@@ -42,9 +42,8 @@ std::wstring GetSessionUserName(uint32_t session);
 
 // The user of the own process token.
 OwnedSid GetProcessUserSid();
-// LookupAccountNameW on the local system. (windows.h makes this name LookupAccountSidW; callers
-// that include this header get the same spelling, so the overload in this namespace is found.)
-OwnedSid LookupAccountSid(const wchar_t* accountName);
+// The SID of an account name, looked up on the local system (LookupAccountNameW).
+OwnedSid SidFromAccountName(const wchar_t* accountName);
 // "S-1-5-..."; empty on failure.
 std::wstring SidToString(PSID sid);
 

@@ -7,6 +7,7 @@
 
 #include "common/DelayLoad.h"
 #include "common/Handles.h"
+#include "common/Registry.h"
 
 namespace VmPath {
 namespace {
@@ -68,39 +69,10 @@ static_assert(kKnownFolderCount == KnownFolderProfile + 1, "one row per known-fo
 bool ReadRegistryString(HKEY root, const std::wstring& subkey, const wchar_t* name, REGSAM view,
                         std::wstring& value)
 {
-    VmCommon::UniqueRegKey key;
-    LSTATUS status = RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ | view, key.put());
-    // The value may grow between asking for its size and reading it; a few rounds settle that.
-    for (int round = 0; status == ERROR_SUCCESS && round < 4; ++round) {
-        DWORD type = 0;
-        DWORD bytes = 0;
-        status = RegQueryValueExW(key.get(), name, nullptr, &type, nullptr, &bytes);
-        if (status != ERROR_SUCCESS)
-            break;
-        if (type != REG_SZ && type != REG_EXPAND_SZ) {
-            status = ERROR_UNSUPPORTED_TYPE;
-            break;
-        }
-        std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 1, L'\0');
-        DWORD capacity = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-        status = RegQueryValueExW(key.get(), name, nullptr, &type,
-                                  reinterpret_cast<BYTE*>(buffer.data()), &capacity);
-        if (status == ERROR_MORE_DATA)
-            continue;
-        if (status != ERROR_SUCCESS)
-            break;
-        if (type != REG_SZ && type != REG_EXPAND_SZ) {
-            status = ERROR_UNSUPPORTED_TYPE;
-            break;
-        }
-        // Stored text need not be terminated; the extra element above always is.
-        buffer.resize(capacity / sizeof(wchar_t));
-        buffer.push_back(L'\0');
-        value.assign(buffer.data());
-        return true;
-    }
-    SetLastError(static_cast<DWORD>(status));
-    return false;
+    VmCommon::Win32Registry registry;
+    registry.SetRoot(root);
+    registry.SetAccessFlags(view);
+    return registry.ReadString(subkey.c_str(), name, value);
 }
 
 bool ReadKnownFolderValue(const KnownFolder& folder, const std::wstring& userSid,

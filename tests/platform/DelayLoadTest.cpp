@@ -7,9 +7,11 @@
 #include "common/PlatformCore.h"
 #include "common/VmPath.h"
 #include "tests/platform/PlatformTestSupport.h"
+#include "tests/support/RegistrySandbox.h"
 #include "tests/support/TestSupport.h"
 
 using namespace VmCommon;
+using PlatformTest::ModulePath;
 using PlatformTest::SamePath;
 
 namespace {
@@ -18,109 +20,72 @@ constexpr wchar_t kProbe[] = L"VmDelayProbe.dll";
 constexpr int kMarker = 0x5EED;
 using MarkerFn = int (*)();
 
-// A file that exists for the scope of a test.
-class ScopedCopy {
-public:
-    ScopedCopy(const std::wstring& from, std::wstring to) : path_(std::move(to))
-    {
-        ok_ = CopyFileW(from.c_str(), path_.c_str(), FALSE) != FALSE;
-    }
-    ~ScopedCopy() { DeleteFileW(path_.c_str()); }
-    ScopedCopy(const ScopedCopy&) = delete;
-    ScopedCopy& operator=(const ScopedCopy&) = delete;
-    bool ok() const { return ok_; }
-    const std::wstring& path() const { return path_; }
-
-private:
-    std::wstring path_;
-    bool ok_ = false;
-};
-
+// A loading configuration of its own whose registry entry names a copy of the probe library.
 class DelayLoadTest : public ::testing::Test {
 protected:
-    DelayLoadTest()
-        : number_(70000 + GetCurrentProcessId() % 10000),
-          key_(HKEY_LOCAL_MACHINE, DelayLoadRegistryKey(number_)),
-          builtProbe_(VmTest::BesideTestProgram(kProbe)),
-          registryProbe_(builtProbe_, folder_.Path() + L"\\" + kProbe)
+    void SetUp() override
     {
         LoadingConfiguration& configuration = GetLoadingConfiguration();
         savedNumber_ = configuration.Number();
         savedOwnFolderFirst_ = configuration.OwnFolderFirst();
         configuration.SetOwnFolderFirst(number_, false);
+        ASSERT_TRUE(CopyFileW(builtProbe_.c_str(), registryProbe_.c_str(), FALSE)) << GetLastError();
+        SetRegistryPath(REG_SZ, registryProbe_);
     }
-    ~DelayLoadTest() override
+    void TearDown() override { GetLoadingConfiguration().SetOwnFolderFirst(savedNumber_, savedOwnFolderFirst_); }
+
+    void SetRegistryPath(DWORD type, const std::wstring& text)
     {
-        GetLoadingConfiguration().SetOwnFolderFirst(savedNumber_, savedOwnFolderFirst_);
+        const std::wstring key = DelayLoadRegistryKey(number_);
+        ASSERT_TRUE(registry_.SetString(HKEY_LOCAL_MACHINE, key, kProbe, L""));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), kProbe, type, text.c_str(),
+                                                 static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
     }
 
-    void SetUp() override
-    {
-        ASSERT_TRUE(key_.ok());
-        ASSERT_TRUE(registryProbe_.ok()) << GetLastError();
-    }
-
-    void PutPath(HKEY key, DWORD type, const std::wstring& text)
-    {
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegSetValueExW(key, kProbe, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
-                                 static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
-    }
-
-    unsigned number_;
-    PlatformTest::ScopedRegistryKey key_;
+    const unsigned number_ = 70000 + GetCurrentProcessId() % 10000;
+    VmTest::RegistrySandbox registry_;
     VmTest::TempDir folder_;
-    std::wstring builtProbe_;
-    ScopedCopy registryProbe_;
+    const std::wstring builtProbe_ = VmTest::BesideTestProgram(kProbe);
+    const std::wstring registryProbe_ = folder_.Path() + L"\\" + kProbe;
     unsigned savedNumber_ = 0;
     bool savedOwnFolderFirst_ = false;
 };
 
 } // namespace
 
+// The order itself is shown by the portable candidate tests; these show that the loader follows
+// it, reads a list's first entry, and falls back past a file that is missing.
 TEST_F(DelayLoadTest, PathComesFromOwnFolderRegistryOrSystemDirectoryInThatOrder)
 {
-    // The order itself is shown by the portable candidate tests; these show that the loader
-    // follows it: own folder first, the registry's list, and the fall-back past a missing file.
-    enum Where { OwnFolder, Registry, System };
-    const std::wstring missing = folder_.Path() + L"\\missing\\VmDelayProbe.dll";
+    const std::wstring missing = folder_.Path() + L"\\missing\\" + kProbe;
+    const std::wstring systemCopy = VmPath::GetSystemDirectoryPath() + L"\\" + kProbe;
     const struct {
-        const char* name;
         bool ownFolderFirst;
         DWORD type;
         std::wstring text;
-        Where expected;
+        std::wstring expected;
     } cases[] = {
-        {"own folder first", true, REG_SZ, registryProbe_.path(), OwnFolder},
-        {"first of a list", false, REG_MULTI_SZ, registryProbe_.path() + L'\0' + missing + L'\0', Registry},
-        {"registry file missing", false, REG_SZ, missing, System},
+        {true, REG_SZ, registryProbe_, builtProbe_},
+        {false, REG_MULTI_SZ, registryProbe_ + L'\0' + missing + L'\0', registryProbe_},
+        {false, REG_EXPAND_SZ, missing, systemCopy},
     };
+    ASSERT_TRUE(CopyFileW(builtProbe_.c_str(), systemCopy.c_str(), FALSE)) << GetLastError();
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
         GetLoadingConfiguration().SetOwnFolderFirst(number_, c.ownFolderFirst);
-        PutPath(key_.key(), c.type, c.text);
-        const std::wstring systemPath = VmPath::GetSystemDirectoryPath() + L"\\" + kProbe;
-        ScopedCopy systemCopy(builtProbe_, systemPath);
-        ASSERT_TRUE(systemCopy.ok()) << GetLastError();
-
+        SetRegistryPath(c.type, c.text);
         DelayLoadedLibrary library(kProbe);
         DelayLoadedFunction<MarkerFn> marker(library, "VmDelayProbeMarker");
         DWORD failure = 0xFFFF;
-        MarkerFn fn = marker.Get(&failure);
-        ASSERT_NE(nullptr, fn);
+        const MarkerFn fn = marker.Get(&failure);
         EXPECT_EQ(0u, failure);
-        EXPECT_EQ(kMarker, fn());
-        const std::wstring expected = c.expected == OwnFolder ? builtProbe_
-                                      : c.expected == Registry ? registryProbe_.path()
-                                                               : systemPath;
-        EXPECT_TRUE(SamePath(expected, PlatformTest::ModulePath(library.Module())))
-            << PlatformTest::ToNarrow(PlatformTest::ModulePath(library.Module()));
+        EXPECT_EQ(kMarker, fn ? fn() : 0);
+        EXPECT_TRUE(SamePath(c.expected, ModulePath(library.Module()))) << ModulePath(library.Module());
     }
+    DeleteFileW(systemCopy.c_str());
 }
 
 TEST_F(DelayLoadTest, MissingLibrariesAndEntryPointsFailCleanly)
 {
-    PutPath(key_.key(), REG_SZ, registryProbe_.path());
     DelayLoadedLibrary library(kProbe);
     DelayLoadedLibrary absent(L"VmNoSuchLibrary.dll");
     DelayLoadedLibrary escaping(L"..\\VmDelayProbe.dll");
@@ -144,7 +109,6 @@ TEST_F(DelayLoadTest, MissingLibrariesAndEntryPointsFailCleanly)
 
 TEST_F(DelayLoadTest, RacingFirstUsesLoadOnceAndFreeOnce)
 {
-    PutPath(key_.key(), REG_SZ, registryProbe_.path());
     {
         DelayLoadedLibrary library(kProbe);
         DelayLoadedFunction<MarkerFn> marker(library, "VmDelayProbeMarker");
@@ -160,38 +124,30 @@ TEST_F(DelayLoadTest, RacingFirstUsesLoadOnceAndFreeOnce)
         EXPECT_EQ(std::vector<int>(8, kMarker), results);
     }
     // A second load racing the first would leave a reference behind.
-    EXPECT_EQ(nullptr, GetModuleHandleW(registryProbe_.path().c_str()));
+    EXPECT_EQ(nullptr, GetModuleHandleW(registryProbe_.c_str()));
 }
 
 TEST_F(DelayLoadTest, GuardedCallUsesItsNumberAndTurnsFailuresIntoResults)
 {
-    PutPath(key_.key(), REG_SZ, registryProbe_.path());
     GetLoadingConfiguration().SetOwnFolderFirst(100, false);
-
     std::wstring loadedFrom;
-    const DWORD result = CallWithDelayLoadNumber(number_, [&]() -> DWORD {
-        DelayLoadedLibrary library(kProbe);
-        DelayLoadedFunction<MarkerFn> marker(library, "VmDelayProbeMarker");
-        MarkerFn fn = marker.Get();
-        if (!fn)
-            return 1;
-        loadedFrom = PlatformTest::ModulePath(library.Module());
-        return static_cast<DWORD>(fn());
-    });
-    EXPECT_EQ(static_cast<DWORD>(kMarker), result);
-    EXPECT_TRUE(SamePath(registryProbe_.path(), loadedFrom));
+    EXPECT_EQ(static_cast<DWORD>(kMarker), CallWithDelayLoadNumber(number_, [&]() -> DWORD {
+                  DelayLoadedLibrary library(kProbe);
+                  MarkerFn fn = library.Function<MarkerFn>("VmDelayProbeMarker");
+                  loadedFrom = ModulePath(library.Module());
+                  return fn ? static_cast<DWORD>(fn()) : 1;
+              }));
+    EXPECT_TRUE(SamePath(registryProbe_, loadedFrom));
     EXPECT_EQ(number_, GetLoadingConfiguration().Number());
 
     // The function answers 0, but an entry point it needed was missing.
     EXPECT_EQ(kDelayLoadProcNotFound, CallWithDelayLoadNumber(number_, [&]() -> DWORD {
-        DelayLoadedLibrary library(kProbe);
-        DelayLoadedFunction<MarkerFn> initialise(library, "LWLocalInfo_DelayLoadInitialize");
-        if (MarkerFn fn = initialise.Get())
-            fn();
-        return 0;
-    }));
+                  DelayLoadedLibrary library(kProbe);
+                  if (MarkerFn fn = library.Function<MarkerFn>("LWLocalInfo_DelayLoadInitialize"))
+                      fn();
+                  return 0;
+              }));
     EXPECT_EQ(kDelayLoadInvalidParameter, CallWithDelayLoadNumber(number_, nullptr, nullptr));
-
     // A failure outside a guarded call is not charged to the next one.
     EXPECT_NE(0u, DelayLoadedLibrary(L"VmNoSuchLibrary.dll").Load());
     EXPECT_EQ(9u, CallWithDelayLoadNumber(number_, []() -> DWORD { return 9; }));
@@ -206,6 +162,6 @@ TEST(SystemLibraries, LoadFromTheSystemDirectoryOnFirstUse)
     for (const auto& [library, entry] : cases) {
         EXPECT_NE(nullptr, library->Resolve(entry)) << entry;
         EXPECT_TRUE(SamePath(VmPath::GetSystemDirectoryPath() + L"\\" + library->Name(),
-                             PlatformTest::ModulePath(library->Module())));
+                             ModulePath(library->Module())));
     }
 }

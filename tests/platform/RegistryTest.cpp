@@ -5,36 +5,30 @@
 #include "tests/platform/PlatformTestSupport.h"
 
 using namespace VmCommon;
-using PlatformTest::ScopedRegistryKey;
 
 namespace {
 
 class RegistryTest : public ::testing::Test {
 protected:
-    RegistryTest()
-        : path_(L"Software\\Velmora\\" + PlatformTest::UniqueName(L"PlatformTest")),
-          key_(HKEY_CURRENT_USER, path_)
-    {
-        registry_.SetRoot(HKEY_CURRENT_USER);
-    }
-    void SetUp() override { ASSERT_TRUE(key_.ok()); }
+    RegistryTest() { registry_.SetRoot(HKEY_CURRENT_USER); }
+    void SetUp() override { ASSERT_TRUE(key_.key()); }
 
     // Values of any type and shape, written around the wrapper.
     void Put(const wchar_t* name, DWORD type, const void* data, DWORD bytes)
     {
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegSetValueExW(key_.key(), name, 0, type, static_cast<const BYTE*>(data), bytes));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key_.key(), name, 0, type, static_cast<const BYTE*>(data), bytes));
     }
-    void PutText(const wchar_t* name, DWORD type, const std::wstring& text)
-    {
-        Put(name, type, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-    }
-    const wchar_t* path() const { return path_.c_str(); }
+    const wchar_t* path() const { return key_.path().c_str(); }
 
-    std::wstring path_;
-    ScopedRegistryKey key_;
+    PlatformTest::ScratchKey key_{HKEY_CURRENT_USER};
     Win32Registry registry_;
 };
+
+std::vector<uint8_t> BytesOf(const std::wstring& text)
+{
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    return std::vector<uint8_t>(bytes, bytes + text.size() * sizeof(wchar_t));
+}
 
 } // namespace
 
@@ -45,11 +39,11 @@ TEST_F(RegistryTest, ReadersRejectOtherTypesAndMissingValues)
     Put(L"None4", REG_NONE, &number, sizeof(number));
     Put(L"None2", REG_NONE, &number, 2);
     Put(L"Blob", REG_BINARY, &number, sizeof(number));
-    PutText(L"Text", REG_SZ, L"seven");
-    PutText(L"List", REG_MULTI_SZ, std::wstring(L"a\0b\0", 4));
+    Put(L"Text", REG_SZ, L"seven", 12);
+    Put(L"List", REG_MULTI_SZ, L"a\0b\0", 10);
 
     enum Reader { String, Dword, Binary };
-    const std::wstring missingKey = path_ + L"\\NoSuchKey";
+    const std::wstring missingKey = key_.path() + L"\\NoSuchKey";
     const struct {
         Reader reader;
         const wchar_t* subkey;
@@ -84,7 +78,7 @@ TEST_F(RegistryTest, ReadersRejectOtherTypesAndMissingValues)
 
 TEST_F(RegistryTest, StringsAreReadAsStoredWithoutExpansion)
 {
-    PutText(L"Expand", REG_EXPAND_SZ, L"%SystemRoot%\\x.dll");
+    Put(L"Expand", REG_EXPAND_SZ, L"%SystemRoot%\\x.dll", 38);
     // Other programs store strings without a terminator, or with an odd byte count.
     Put(L"Bare", REG_SZ, L"bare", 8);
     Put(L"Odd", REG_SZ, L"abc", 5);
@@ -99,13 +93,13 @@ TEST_F(RegistryTest, StringsAreReadAsStoredWithoutExpansion)
 
 TEST_F(RegistryTest, WritesAndCopiesKeepTheirTypes)
 {
-    const std::wstring target = path_ + L"\\Target";
+    const std::wstring target = key_.path() + L"\\Target";
     ASSERT_TRUE(registry_.CreateKey(target.c_str()));
     EXPECT_TRUE(registry_.WriteString(path(), L"S", L"Velmora"));
     EXPECT_TRUE(registry_.WriteDword(path(), L"D", 0xFFFFFFFF));
     EXPECT_TRUE(registry_.WriteBinary(path(), L"B", {0, 255, 7}));
     EXPECT_TRUE(registry_.WriteMultiString(path(), L"M", {L"one", L"two"}));
-    EXPECT_FALSE(registry_.WriteString((path_ + L"\\Missing").c_str(), L"S", L"x"));
+    EXPECT_FALSE(registry_.WriteString((key_.path() + L"\\Missing").c_str(), L"S", L"x"));
     EXPECT_EQ(RegistryNotFound, registry_.LastResult()); // writes never create keys
     // An empty entry would end the list early for every reader.
     EXPECT_FALSE(registry_.WriteMultiString(path(), L"Bad", {L"a", L"", L"c"}));
@@ -117,10 +111,10 @@ TEST_F(RegistryTest, WritesAndCopiesKeepTheirTypes)
         DWORD type;
         std::vector<uint8_t> bytes;
     } cases[] = {
-        {L"S", REG_SZ, PlatformTest::BytesOf(std::wstring(L"Velmora\0", 8))},
+        {L"S", REG_SZ, BytesOf(std::wstring(L"Velmora\0", 8))},
         {L"D", REG_DWORD, {255, 255, 255, 255}},
         {L"B", REG_BINARY, {0, 255, 7}},
-        {L"M", REG_MULTI_SZ, PlatformTest::BytesOf(std::wstring(L"one\0two\0\0", 9))},
+        {L"M", REG_MULTI_SZ, BytesOf(std::wstring(L"one\0two\0\0", 9))},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -133,13 +127,13 @@ TEST_F(RegistryTest, WritesAndCopiesKeepTheirTypes)
     }
     EXPECT_FALSE(registry_.CopyValue(path(), L"Missing", target.c_str(), L"Other"));
     EXPECT_EQ(RegistryNotFound, registry_.LastResult());
-    EXPECT_TRUE(registry_.DeleteValue(PlatformTest::ToNarrow(path_).c_str(), "S"));
+    EXPECT_TRUE(registry_.DeleteValue(path(), L"S"));
     EXPECT_FALSE(registry_.ValueExists(path(), L"S"));
 }
 
 TEST_F(RegistryTest, KeysEnumerateInOrderAndDeleteOnlyWhenEmpty)
 {
-    const std::wstring keys = path_ + L"\\Keys";
+    const std::wstring keys = key_.path() + L"\\Keys";
     for (const wchar_t* name : {L"Alpha", L"Beta", L"Gamma"})
         ASSERT_TRUE(registry_.CreateKey((keys + L"\\" + name).c_str()));
     // Wine keeps values sorted by name, Windows in the order written: write them sorted.
@@ -163,30 +157,21 @@ TEST_F(RegistryTest, KeysEnumerateInOrderAndDeleteOnlyWhenEmpty)
 
 TEST(RegistryViews, SixtyFourAndThirtyTwoBitViewsAreDistinct)
 {
-    const std::wstring path = L"Software\\" + PlatformTest::UniqueName(L"VelmoraViewTest");
-    const REGSAM views[][2] = {{KEY_WOW64_64KEY, KEY_WOW64_32KEY}, {KEY_WOW64_32KEY, KEY_WOW64_64KEY}};
-    for (const auto& view : views) {
-        SCOPED_TRACE(view[0] == KEY_WOW64_64KEY ? "written in the 64-bit view" : "written in the 32-bit view");
-        ScopedRegistryKey cleanup(HKEY_LOCAL_MACHINE, path, view[0]);
-        ASSERT_TRUE(cleanup.ok());
-        Win32Registry writer;
-        writer.SetAccessFlags(view[0]);
-        ASSERT_TRUE(writer.WriteString(path.c_str(), L"Marker", L"here"));
-
-        Win32Registry other;
-        other.SetAccessFlags(view[1]);
+    for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        const REGSAM otherView = view ^ (KEY_WOW64_64KEY | KEY_WOW64_32KEY);
+        PlatformTest::ScratchKey key(HKEY_LOCAL_MACHINE, view);
+        ASSERT_TRUE(key.key());
+        Win32Registry writer, other;
+        writer.SetAccessFlags(view);
+        other.SetAccessFlags(otherView);
+        ASSERT_TRUE(writer.WriteString(key.path().c_str(), L"Marker", L"here"));
         std::wstring text;
-        EXPECT_FALSE(other.KeyExists(path.c_str()));
-        EXPECT_FALSE(other.ReadString(path.c_str(), L"Marker", text));
+        EXPECT_FALSE(other.ReadString(key.path().c_str(), L"Marker", text)) << view;
         EXPECT_EQ(RegistryNotFound, other.LastResult());
 
         // The same name in the other view is a key of its own: deleting it leaves this one.
-        {
-            ScopedRegistryKey cleanupOther(HKEY_LOCAL_MACHINE, path, view[1]);
-            EXPECT_TRUE(other.DeleteKey(path.c_str()));
-        }
-        EXPECT_TRUE(writer.ReadString(path.c_str(), L"Marker", text));
-        EXPECT_TRUE(writer.DeleteKey(path.c_str()));
-        EXPECT_FALSE(writer.KeyExists(path.c_str()));
+        PlatformTest::ScratchKey otherKey(HKEY_LOCAL_MACHINE, otherView);
+        EXPECT_TRUE(other.DeleteKey(key.path().c_str()));
+        EXPECT_TRUE(writer.ReadString(key.path().c_str(), L"Marker", text)) << view;
     }
 }

@@ -42,13 +42,13 @@ TEST(Sids, ActiveUserResolvesToTheProcessUser)
     EXPECT_EQ(0u, text.rfind(L"S-1-5-", 0)) << text;
 
     // The chain that waits for an active user: session, its user name, that account's SID.
-    const OwnedSid activeSid = LookupAccountSid(GetSessionUserName(GetActiveSessionId()).c_str());
+    const OwnedSid activeSid = SidFromAccountName(GetSessionUserName(GetActiveSessionId()).c_str());
     ASSERT_TRUE(activeSid);
     EXPECT_EQ(text, SidToString(activeSid.get()));
-    EXPECT_EQ(text, SidToString(LookupAccountSid(CurrentUserName().c_str()).get()));
+    EXPECT_EQ(text, SidToString(SidFromAccountName(CurrentUserName().c_str()).get()));
 
-    EXPECT_FALSE(LookupAccountSid(L"vm-no-such-account-4711"));
-    EXPECT_FALSE(LookupAccountSid(L""));
+    EXPECT_FALSE(SidFromAccountName(L"vm-no-such-account-4711"));
+    EXPECT_FALSE(SidFromAccountName(L""));
     EXPECT_EQ(L"", SidToString(nullptr));
 
     const UserIdentity own = UserIdentity::FromOwnProcess();
