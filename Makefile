@@ -4,7 +4,7 @@ PRESETS := native win64 win32
 JOBS ?= $(shell nproc)
 export CTEST_OUTPUT_ON_FAILURE := 1
 
-.PHONY: all setup configure build test demo bench clean
+.PHONY: all setup configure build test demo bench screenshots clean
 
 all: build
 
@@ -34,6 +34,11 @@ demo: build
 # Benchmarks print ratios against a peer measured in the same run; they are not tests.
 bench: build
 	@set -e; for b in bench/*.sh; do [ -f "$$b" ] || continue; bash "$$b"; done
+
+# Pictures of every dialog state at 96 and 144 DPI, kept as artifacts; not part of the tests.
+screenshots: build
+	@python3 tests/gui/screenshots.py $(CURDIR)/scripts/wine-run.sh $(CURDIR)/build/win64/wineprefix-gui \
+	  $(CURDIR)/build/win64/tests/gui/gui_walk.exe $(CURDIR)/build/win64/screenshots en ja ru
 
 clean:
 	rm -rf build
