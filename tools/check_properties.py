@@ -211,6 +211,14 @@ def check_texts(path, problems, all_languages=False):
                 problems.error(f"{path}:{entry.line}",
                                f"{language}:{key} has placeholders {found or 'none'}, the English "
                                f"text has {expected or 'none'}")
+    # The language dialog lists each language by its own name: two alike cannot be told apart.
+    named = {}
+    for language in languages:
+        name = table[language].get("languagename")
+        if name and name.value in named:
+            problems.error(f"{path}:{name.line}", f"{language}:LanguageName repeats that of {named[name.value]}")
+        elif name:
+            named[name.value] = language
     return languages
 
 

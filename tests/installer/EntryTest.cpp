@@ -60,7 +60,10 @@ TEST_F(Entry, LogsWhereTheUserMayWriteAndExitsWithTheLoggedCode)
     const auto administrator = VmTest::RunProcess(Installer(), 60000);
     ASSERT_TRUE(administrator.started);
     EXPECT_TRUE(VmTest::ReadBytes(PerUserLog()).empty());
-    EXPECT_EQ(static_cast<int>(administrator.exitCode), LoggedExitCode(MachineLog()));
+    std::wstring log;
+    EXPECT_EQ(static_cast<int>(administrator.exitCode), LoggedExitCode(MachineLog(), &log));
+    EXPECT_TRUE(std::regex_search(log, std::wregex(LR"( I: Binary version: 3\.17\.127\.0, compilation time: \w{3} [ \d]\d \d{4} \d{2}:\d{2}:\d{2}\n)")))
+        << log;
 }
 
 TEST_F(Entry, SecondInstanceGivesUpWhileTheFirstHoldsTheLock)

@@ -237,6 +237,15 @@ TEST(CommonArguments, OrderAndContent)
         ASSERT_TRUE(parser.Parse(c.line)) << Narrow(c.line);
         EXPECT_EQ(c.tokens, BuildCommonArguments(parser, c.language, c.forceNoscan)) << Narrow(c.line);
     }
+    // Callers quote path values; quoted once, they are read back whole.
+    Tokens tokens;
+    AddArgument(tokens, L"resume", QuoteValue(L"C:\\work dir"));
+    AddArgument(tokens, L"copyback", QuoteValue(QuoteValue(L"C:\\a b")));
+    VmOptionParser relaunched;
+    DefineProgramOptions(relaunched);
+    ASSERT_TRUE(relaunched.Parse((L"prog " + JoinArguments(tokens)).c_str()));
+    EXPECT_EQ(L"C:\\work dir", relaunched.GetValue(L"resume"));
+    EXPECT_EQ(L"C:\\a b", relaunched.GetValue(L"copyback"));
 }
 
 // Whatever value this run has, the relaunched instance must parse the joined line and read back

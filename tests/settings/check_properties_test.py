@@ -77,6 +77,8 @@ class Checker(unittest.TestCase):
             ("text without language", t + b"Retry=x\r\n", None, "has no language tag"),
             ("empty language", t + b":Retry=x\r\n", None, "empty language tag"),
             ("no English", t.replace(b"en:", b"fr:"), None, "no English"),
+            ("two languages of one name", t.replace(b"de:LanguageName=Deutsch", b"de:LanguageName=English"), None,
+             "en:LanguageName repeats that of de"),
             ("misspelt key", t, c.replace(b"OperatorName=", b"OperatorNmae="), "unknown key 'OperatorNmae'"),
             ("required key absent", t, c.replace(b"OperatorName=", b"OperatorNmae="), "OperatorName is required"),
             ("required key empty", t, c.replace(b"OperatorID=6910", b"OperatorID="), "OperatorID is required"),
