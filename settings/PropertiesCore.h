@@ -40,9 +40,10 @@ void ForEachLine(std::wstring_view text, LineFn lineFn)
     }
 }
 
-// "[tag:]key=value", the key folded to lower case (A-Z only, as every key is ASCII): the value is everything after the first "=", the tag is what precedes the
-// first ":" before it. A line without "=" is ignored, and so is one with an empty tag (":k=v"),
-// which names no language and would otherwise become a nameless selectable one.
+// "[tag:]key=value": the value is everything after the first "=", the tag is what precedes the
+// first ":" before it, and the key is stored folded to lower case (A-Z only: every key is ASCII).
+// A line without "=" is ignored, and so is one with an empty tag (":k=v"), which names no
+// language and would otherwise become a nameless selectable one.
 void ParseLine(std::wstring_view line, PropertyTable& table);
 void ParseData(std::wstring_view text, PropertyTable& table);
 
