@@ -63,43 +63,34 @@ TEST_F(ProcessTest, ChildSeesTheQuotedPathTheArgumentsAndTheWorkingDirectory)
     EXPECT_TRUE(PlatformTest::SamePath(work, lines[1]));
 }
 
-TEST_F(ProcessTest, ExitCodesAndCommandLinesWithoutArguments)
+TEST_F(ProcessTest, EveryLaunchGivesTheChildItsCommandLine)
 {
-    UniqueHandle process = StartProcess(child_.c_str(), L"exit 42", 0, nullptr);
-    ASSERT_TRUE(process) << GetLastError();
-    EXPECT_EQ(42u, ExitCodeOf(process));
-
-    // No arguments: the child reports the length of its command line, the quoted path alone.
-    for (const wchar_t* none : {static_cast<const wchar_t*>(nullptr), L""}) {
-        process = StartProcess(child_.c_str(), none, CREATE_NO_WINDOW, L"");
-        ASSERT_TRUE(process) << GetLastError();
-        EXPECT_EQ(child_.size() + 2, ExitCodeOf(process));
+    // Without arguments the child answers the length of its command line: the quoted path alone.
+    const DWORD bare = static_cast<DWORD>(child_.size() + 2);
+    const struct {
+        UniqueHandle process;
+        DWORD expected;
+    } cases[] = {
+        {StartProcess(child_.c_str(), L"exit 42", 0, nullptr), 42},
+        {StartProcess(child_.c_str(), nullptr, CREATE_NO_WINDOW, L""), bare},
+        {StartProcess(child_.c_str(), L"", CREATE_NO_WINDOW, nullptr), bare},
+        {StartSystemProcess(L"cmd.exe", L"/c exit 7", CREATE_NO_WINDOW, nullptr), 7},
+        {ShellExecuteProcess(child_.c_str(), L"exit 5", folder_.Path().c_str()), 5},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(c.process) << c.expected;
+        EXPECT_EQ(c.expected, ExitCodeOf(c.process));
     }
 }
 
 TEST_F(ProcessTest, MissingProgramsFailWithTheirError)
 {
-    SetLastError(0);
     EXPECT_FALSE(StartProcess(File(L"missing.exe").c_str(), nullptr, 0, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
     EXPECT_FALSE(StartSystemProcess(L"vm-no-such-program.exe", nullptr, 0, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
     EXPECT_FALSE(StartProcess(nullptr, L"x", 0, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
-}
-
-TEST(StartSystemProcess, RunsAProgramFromTheSystemDirectory)
-{
-    UniqueHandle process = StartSystemProcess(L"cmd.exe", L"/c exit 7", CREATE_NO_WINDOW, nullptr);
-    ASSERT_TRUE(process) << GetLastError();
-    EXPECT_EQ(7u, ExitCodeOf(process));
-}
-
-TEST_F(ProcessTest, ShellExecuteStartsTheProgram)
-{
-    UniqueHandle process = ShellExecuteProcess(child_.c_str(), L"exit 5", folder_.Path().c_str());
-    ASSERT_TRUE(process) << GetLastError();
-    EXPECT_EQ(5u, ExitCodeOf(process));
 }
 
 // A failed launch returns its error at once: the shell's modal error box would hang a silent run

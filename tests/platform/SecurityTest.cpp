@@ -12,30 +12,18 @@ using namespace VmCommon;
 
 namespace {
 
-struct AceView {
-    BYTE type;
-    BYTE flags;
-    ACCESS_MASK mask;
-    std::wstring sid;
-};
-
-std::vector<AceView> AcesOf(PSECURITY_DESCRIPTOR descriptor)
+// Each entry of the DACL as "<A or D> <flags> <mask> <SID>".
+std::vector<std::wstring> AcesOf(PSECURITY_DESCRIPTOR descriptor)
 {
-    std::vector<AceView> aces;
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
+    std::vector<std::wstring> aces;
+    BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = nullptr;
-    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present || !dacl)
-        return aces;
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        void* ace = nullptr;
-        if (!GetAce(dacl, i, &ace))
-            break;
-        // Allowed and denied entries share their layout.
-        auto* entry = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-        aces.push_back({entry->Header.AceType, entry->Header.AceFlags, entry->Mask,
-                        SidToString(&entry->SidStart)});
-    }
+    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+    ACCESS_ALLOWED_ACE* ace = nullptr; // denied entries share the layout
+    for (DWORD i = 0; dacl && i < dacl->AceCount && GetAce(dacl, i, reinterpret_cast<void**>(&ace)); ++i)
+        aces.push_back(std::wstring(ace->Header.AceType == ACCESS_DENIED_ACE_TYPE ? L"D " : L"A ") +
+                       std::to_wstring(ace->Header.AceFlags) + L" " + std::to_wstring(ace->Mask) + L" " +
+                       SidToString(&ace->SidStart));
     return aces;
 }
 
@@ -74,35 +62,18 @@ TEST(SharedObjectSecurity, DeniesAnonymousAndGrantsTheListedGroups)
     ASSERT_TRUE(IsValidSecurityDescriptor(attributes.descriptor()));
     EXPECT_FALSE(ControlOf(attributes.descriptor()) & SE_DACL_PROTECTED);
 
-    constexpr BYTE kInherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
-    constexpr ACCESS_MASK kReadWriteExecute = GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE;
-    const std::vector<AceView> aces = AcesOf(attributes.descriptor());
+    // Inherited by objects and containers (3); generic all (268435456) or read, write and
+    // execute (3758096384).
+    std::vector<std::wstring> aces = AcesOf(attributes.descriptor());
     ASSERT_EQ(7u, aces.size());
-    const struct {
-        BYTE type;
-        ACCESS_MASK mask;
-        const wchar_t* sid; // null: the local administrator account
-    } expected[] = {
-        {ACCESS_DENIED_ACE_TYPE, GENERIC_ALL, L"S-1-5-7"},
-        {ACCESS_ALLOWED_ACE_TYPE, GENERIC_ALL, L"S-1-5-32-544"},
-        {ACCESS_ALLOWED_ACE_TYPE, GENERIC_ALL, nullptr},
-        {ACCESS_ALLOWED_ACE_TYPE, GENERIC_ALL, L"S-1-5-18"},
-        {ACCESS_ALLOWED_ACE_TYPE, kReadWriteExecute, L"S-1-5-11"},
-        {ACCESS_ALLOWED_ACE_TYPE, kReadWriteExecute, L"S-1-5-32-545"},
-        {ACCESS_ALLOWED_ACE_TYPE, kReadWriteExecute, L"S-1-5-32-546"},
-    };
-    for (size_t i = 0; i < aces.size(); ++i) {
-        SCOPED_TRACE(aces[i].sid);
-        EXPECT_EQ(expected[i].type, aces[i].type);
-        EXPECT_EQ(kInherit, aces[i].flags);
-        EXPECT_EQ(expected[i].mask, aces[i].mask);
-        if (expected[i].sid) {
-            EXPECT_EQ(expected[i].sid, aces[i].sid);
-        } else {
-            EXPECT_EQ(0u, aces[i].sid.rfind(L"S-1-5-21-", 0));
-            EXPECT_EQ(aces[i].sid.size() - 4, aces[i].sid.rfind(L"-500"));
-        }
-    }
+    // The local administrator: the machine's own domain, RID 500.
+    EXPECT_EQ(0u, aces[2].rfind(L"A 3 268435456 S-1-5-21-", 0)) << aces[2];
+    EXPECT_EQ(aces[2].size() - 4, aces[2].rfind(L"-500")) << aces[2];
+    aces[2] = L"LA";
+    EXPECT_EQ((std::vector<std::wstring>{L"D 3 268435456 S-1-5-7", L"A 3 268435456 S-1-5-32-544", L"LA",
+                                         L"A 3 268435456 S-1-5-18", L"A 3 3758096384 S-1-5-11",
+                                         L"A 3 3758096384 S-1-5-32-545", L"A 3 3758096384 S-1-5-32-546"}),
+              aces);
 }
 
 TEST(CreateSecurityAttributes, ProtectsOnRequestAndFailsEmpty)
