@@ -48,13 +48,10 @@ TEST(Sids, ActiveUserResolvesToTheProcessUser)
 
     EXPECT_FALSE(SidFromAccountName(L"vm-no-such-account-4711"));
     EXPECT_FALSE(SidFromAccountName(L""));
-    EXPECT_EQ(L"", SidToString(nullptr));
 
-    const UserIdentity own = UserIdentity::FromOwnProcess();
-    EXPECT_EQ(GetOwnSessionId(), own.sessionId);
-    EXPECT_EQ(text, SidToString(own.sid.get()));
-    const UserIdentity named = UserIdentity::FromAccountName(CurrentUserName().c_str());
-    EXPECT_EQ(text, SidToString(named.sid.get()));
+    EXPECT_EQ(GetOwnSessionId(), UserIdentity::FromOwnProcess().sessionId);
+    EXPECT_EQ(text, SidToString(UserIdentity::FromOwnProcess().sid.get()));
+    EXPECT_EQ(text, SidToString(UserIdentity::FromAccountName(CurrentUserName().c_str()).sid.get()));
 }
 
 TEST(WindowsVersion, ComparesMajorMinorAndServicePackInThatOrder)
