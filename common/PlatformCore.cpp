@@ -1,5 +1,7 @@
 #include "common/PlatformCore.h"
 
+#include "common/Text.h"
+
 namespace VmCommon {
 namespace {
 
@@ -63,7 +65,7 @@ std::wstring DelayLoadRegistryKey(unsigned number)
 {
     if (number == 0)
         return L"Software\\Halden Works\\Velmora\\Delay Loading";
-    return L"Software\\Velmora\\ORL\\Delay Loading\\" + std::to_wstring(number);
+    return L"Software\\Velmora\\ORL\\Delay Loading\\" + VmCommon::Decimal(number);
 }
 
 bool IsBareLibraryName(const std::wstring& name)

@@ -31,4 +31,15 @@ std::wstring ReplaceAll(std::wstring text, std::wstring_view placeholder, std::w
     return text;
 }
 
+std::wstring Decimal(uint64_t value)
+{
+    wchar_t digits[20];
+    size_t first = sizeof digits / sizeof digits[0];
+    do {
+        digits[--first] = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    return std::wstring(digits + first, digits + sizeof digits / sizeof digits[0]);
+}
+
 } // namespace VmCommon

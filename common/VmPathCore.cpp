@@ -1,5 +1,7 @@
 #include "common/VmPathCore.h"
 
+#include "common/Text.h"
+
 namespace VmPath {
 namespace {
 
@@ -94,7 +96,7 @@ std::wstring ReplaceUserProfile(const std::wstring& path, const std::wstring& pr
 
 std::wstring UniqueDirectoryName(uint32_t tick, size_t attempt)
 {
-    return L"vm" + std::to_wstring(tick) + std::to_wstring(attempt) + L".tmp";
+    return L"vm" + VmCommon::Decimal(tick) + VmCommon::Decimal(attempt) + L".tmp";
 }
 
 std::wstring CreateUniqueDirectoryWith(const std::wstring& parent,

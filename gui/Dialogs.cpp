@@ -279,9 +279,7 @@ void DialogProgress::ShowProgress(uint32_t stage, uint32_t percent)
         SetWindowLongPtrW(bar, GWL_STYLE, style & ~static_cast<LONG_PTR>(PBS_MARQUEE));
     }
     SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(overall.value), 0);
-    wchar_t text[16];
-    swprintf(text, 16, L"%d%%", overall.value);
-    SetText(Percentage, text);
+    SetText(Percentage, VmCommon::Decimal(static_cast<uint32_t>(overall.value)) + L"%");
     if (taskbar_)
         taskbar_->SetProgressValue(hwnd_, static_cast<ULONGLONG>(overall.value), 100);
 }

@@ -2,13 +2,15 @@
 
 #include <cwchar>
 
+#include "common/Text.h"
+
 namespace VmOrlLogging {
 namespace {
 
 // Portable "%+02d" / "%02d": the sign counts toward the width, as in printf.
 std::wstring Number(int32_t value, int width, bool forceSign)
 {
-    std::wstring digits = std::to_wstring(value < 0 ? -static_cast<int64_t>(value) : value);
+    std::wstring digits = VmCommon::Decimal(value < 0 ? -static_cast<int64_t>(value) : value);
     std::wstring sign = value < 0 ? L"-" : (forceSign ? L"+" : L"");
     std::wstring text = sign + digits;
     if (static_cast<int>(text.size()) < width)
@@ -89,7 +91,7 @@ std::wstring RotatedName(const std::wstring& path, uint32_t k)
 {
     if (k == 0)
         return path;
-    const std::wstring number = L"." + std::to_wstring(k);
+    const std::wstring number = L"." + VmCommon::Decimal(k);
     const size_t dot = path.rfind(L'.');
     if (dot == std::wstring::npos)
         return path + number;
@@ -98,7 +100,7 @@ std::wstring RotatedName(const std::wstring& path, uint32_t k)
 
 std::wstring DeleteName(const std::wstring& path, uint32_t n)
 {
-    return path + L"__delete_" + std::to_wstring(n);
+    return path + L"__delete_" + VmCommon::Decimal(n);
 }
 
 std::wstring MutexName(const std::wstring& path, bool lowIntegrity)

@@ -1,9 +1,11 @@
 #include "download/engine/DownloadCore.h"
 
+#include "common/Text.h"
+
 namespace OrlDownload {
 namespace {
 
-std::wstring Number(uint64_t value) { return std::to_wstring(value); }
+std::wstring Number(uint64_t value) { return VmCommon::Decimal(value); }
 
 } // namespace
 
