@@ -34,45 +34,25 @@ TEST(GuiColors, CloseImageFollowsTheBrightnessOfTheCaptionText)
     EXPECT_EQ(76u, PerceivedBrightness(ParseColor(L"#FF0000")));
 }
 
-TEST(GuiProgress, NormalModeShares)
+TEST(GuiProgress, SharesOfTheStagesInBothModes)
 {
     const struct {
         uint32_t stage, percent;
+        bool slow;
         int value;
-    } cases[] = {{0, 0, 0}, {0, 50, 25}, {0, 100, 50}, {1, 70, 50}, {2, 50, 50},
-                 {3, 0, 50}, {3, 33, 66}, {3, 100, 100}};
+    } cases[] = {{0, 0, false, 0},  {0, 50, false, 25}, {0, 100, false, 50}, {1, 70, false, 50},
+                 {2, 50, false, 50}, {3, 33, false, 66}, {3, 100, false, 100},
+                 {0, 50, true, 15},  {1, 99, true, 30},  {2, 50, true, 50},   {2, 100, true, 70},
+                 {3, 50, true, 85},  {3, 100, true, 100},
+                 // An overshoot stops at the end of the bar; unknown stages are 0.
+                 {3, 255, false, 100}, {0, 0xFFFFFFFFu, false, 50}, {5, 50, false, 0}, {0xFFFFFFFFu, 50, true, 0}};
     for (const auto& c : cases) {
-        const OverallProgress p = ComputeOverallProgress(c.stage, c.percent, false);
+        const OverallProgress p = ComputeOverallProgress(c.stage, c.percent, c.slow);
         EXPECT_FALSE(p.marquee);
-        EXPECT_EQ(c.value, p.value) << c.stage << "/" << c.percent;
+        EXPECT_EQ(c.value, p.value) << c.stage << "/" << c.percent << (c.slow ? " slow" : "");
     }
-}
-
-TEST(GuiProgress, SlowModeShares)
-{
-    const struct {
-        uint32_t stage, percent;
-        int value;
-    } cases[] = {{0, 50, 15}, {1, 99, 30}, {2, 50, 50}, {2, 100, 70}, {3, 50, 85}, {3, 100, 100}};
-    for (const auto& c : cases)
-        EXPECT_EQ(c.value, ComputeOverallProgress(c.stage, c.percent, true).value) << c.stage << "/" << c.percent;
-}
-
-TEST(GuiProgress, LaunchingIsAMarqueeAndUnknownStagesAreZero)
-{
     EXPECT_TRUE(ComputeOverallProgress(4, 10, false).marquee);
     EXPECT_TRUE(ComputeOverallProgress(4, 0, true).marquee);
-    for (uint32_t stage : {5u, 255u, 0xFFFFFFFFu}) {
-        const OverallProgress p = ComputeOverallProgress(stage, 50, false);
-        EXPECT_FALSE(p.marquee);
-        EXPECT_EQ(0, p.value);
-    }
-}
-
-TEST(GuiProgress, OvershootStopsAtTheEndOfTheBar)
-{
-    EXPECT_EQ(100, ComputeOverallProgress(3, 255, false).value);
-    EXPECT_EQ(50, ComputeOverallProgress(0, 0xFFFFFFFFu, false).value);
 }
 
 TEST(GuiTitle, OperatorNameReplacesEveryPlaceholder)

@@ -1,12 +1,10 @@
-// Shows the real dialogs in a real GUI manager with sample texts.
-//   gui_walk walk [language]    the dialog walk of the "testui" command, to click through
-//   gui_walk shots [language] [real]
-//                               every dialog state in turn; before each it writes
-//                               "SHOT <name> <x> <y> <width> <height>" to standard output and waits
-//                               for a line on standard input (a screenshot script drives it);
-//                               "real" takes the texts from the program's embedded properties
-//   gui_walk silent             every question to the silent user interface, whose error texts
-//                               go to the console
+// Shows the real dialogs in a real GUI manager.
+//   gui_walk shots LANGUAGE     every dialog state in turn, with the program's embedded texts;
+//                               before each it writes "SHOT <name> <x> <y> <width> <height>" to
+//                               standard output and waits for a line on standard input (the
+//                               screenshot script drives it)
+//   gui_walk silent             every question to the silent user interface, with sample texts;
+//                               the error texts go to the console
 #include <windows.h>
 
 #include <cstdio>
@@ -105,16 +103,6 @@ int Shots(GuiSettings& settings, HANDLE stopEvent)
     return 0;
 }
 
-int Walk(VmTest::SampleSettings& settings, HANDLE stopEvent)
-{
-    GuiManager gui(GetModuleHandleW(nullptr), stopEvent, settings);
-    if (!gui.Start())
-        return 2;
-    const bool completed = VmGui::ShowTestUiWalk(gui, settings, gui, stopEvent);
-    gui.Stop();
-    return completed ? 0 : 1;
-}
-
 // Every question of an unattended run; the texts on the console are checked by the caller.
 int Silent(VmTest::SampleSettings& settings)
 {
@@ -134,22 +122,19 @@ int Silent(VmTest::SampleSettings& settings)
 int wmain(int argc, wchar_t** argv)
 {
     SetProcessDPIAware();
-    const std::wstring mode = argc > 1 ? argv[1] : L"walk";
-    VmTest::SampleSettings settings(argc > 2 ? argv[2] : L"en");
-    if (mode == L"silent")
+    if (argc > 1 && std::wstring(argv[1]) == L"silent") {
+        VmTest::SampleSettings settings;
         return Silent(settings);
+    }
+    if (argc < 3 || std::wstring(argv[1]) != L"shots")
+        return 98;
     GdiplusSession gdiplus;
     VmCommon::UniqueHandle stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (mode == L"shots" && argc > 3 && std::wstring(argv[3]) == L"real") {
-        SettingProvider provider;
-        if (!provider.ParseResources(GetModuleHandleW(nullptr), VmSettings::kLocalizedResourceId,
-                                     VmSettings::kCustomizationResourceId))
-            return 4;
-        provider.SelectLanguage(argv[2]);
-        GuiSettingsOf<SettingProvider> real(provider);
-        return Shots(real, stopEvent.get());
-    }
-    if (mode == L"shots")
-        return Shots(settings, stopEvent.get());
-    return Walk(settings, stopEvent.get());
+    SettingProvider provider;
+    if (!provider.ParseResources(GetModuleHandleW(nullptr), VmSettings::kLocalizedResourceId,
+                                 VmSettings::kCustomizationResourceId))
+        return 4;
+    provider.SelectLanguage(argv[2]);
+    GuiSettingsOf<SettingProvider> real(provider);
+    return Shots(real, stopEvent.get());
 }

@@ -25,7 +25,7 @@ STATES = ["language", "progress-normal", "progress-slow", "progress-scan", "prog
 def run_language(session, walk, out_dir, language):
     target = os.path.join(out_dir, str(session.dpi), language)
     os.makedirs(target, exist_ok=True)
-    program = session.popen_wine([walk, "shots", language, "real"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+    program = session.popen_wine([walk, "shots", language], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                  stderr=subprocess.DEVNULL, text=True)
     seen = []
     try:
