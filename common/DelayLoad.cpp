@@ -13,18 +13,6 @@ namespace {
 CreateOnce<LoadingConfiguration> g_configuration;
 CreateOnce<PreloadedLibraries> g_preloaded;
 
-// Holds a critical section for the scope.
-class Locked {
-public:
-    explicit Locked(CRITICAL_SECTION& section) : section_(section) { EnterCriticalSection(&section_); }
-    ~Locked() { LeaveCriticalSection(&section_); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    CRITICAL_SECTION& section_;
-};
-
 // Where a CallWithDelayLoadNumber on this thread collects the first binding failure; null outside.
 thread_local DWORD* t_guardFailure = nullptr;
 
@@ -42,7 +30,7 @@ struct ConfigurationSnapshot {
 ConfigurationSnapshot ReadConfiguration()
 {
     LoadingConfiguration& configuration = GetLoadingConfiguration();
-    Locked hold(configuration.Lock());
+    CriticalSectionLock hold(configuration.Lock());
     return {configuration.Number(), configuration.OwnFolderFirst()};
 }
 
@@ -106,26 +94,26 @@ LoadingConfiguration::~LoadingConfiguration() { DeleteCriticalSection(&lock_); }
 
 void LoadingConfiguration::SetOwnFolderFirst(unsigned number, bool on)
 {
-    Locked hold(lock_);
+    CriticalSectionLock hold(lock_);
     number_ = number;
     ownFolderFirst_ = on;
 }
 
 void LoadingConfiguration::SetNumber(unsigned number)
 {
-    Locked hold(lock_);
+    CriticalSectionLock hold(lock_);
     number_ = number;
 }
 
 bool LoadingConfiguration::OwnFolderFirst()
 {
-    Locked hold(lock_);
+    CriticalSectionLock hold(lock_);
     return ownFolderFirst_;
 }
 
 unsigned LoadingConfiguration::Number()
 {
-    Locked hold(lock_);
+    CriticalSectionLock hold(lock_);
     return number_;
 }
 
@@ -140,13 +128,13 @@ void PreloadedLibraries::Add(HMODULE module)
 {
     if (!module)
         return;
-    Locked hold(lock_);
+    CriticalSectionLock hold(lock_);
     modules_.emplace_back(module);
 }
 
 size_t PreloadedLibraries::Count()
 {
-    Locked hold(lock_);
+    CriticalSectionLock hold(lock_);
     return modules_.size();
 }
 
@@ -274,7 +262,7 @@ DWORD CallWithDelayLoadNumber(unsigned number, DelayLoadCallback function, void*
     DWORD* const outer = t_guardFailure;
     DWORD result = 0;
     {
-        Locked hold(configuration.Lock());
+        CriticalSectionLock hold(configuration.Lock());
         configuration.SetNumber(number);
         t_guardFailure = &failure;
         result = function(argument);
