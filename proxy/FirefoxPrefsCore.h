@@ -18,6 +18,8 @@ struct FFProxyConfig {
     std::wstring autoConfigUrl; // read, not used
 
     void Reset() { *this = FFProxyConfig(); }
+    // Reads the prefs.js file at path (Windows side, OrlProxy.cpp); true when read to its end.
+    bool Load(const std::wstring& path);
 };
 
 // fgets' line length: a longer line is read in pieces, each taken as a line of its own.
