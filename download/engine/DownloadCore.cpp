@@ -11,22 +11,13 @@ std::wstring Number(uint64_t value) { return VmCommon::Decimal(value); }
 
 const wchar_t* ResultName(JobResult result)
 {
-    switch (result) {
-    case JobResults::Success: return L"Success";
-    case JobResults::InvalidUrl: return L"InvalidUrl";
-    case JobResults::FileAccess: return L"FileAccess";
-    case JobResults::DiskFull: return L"DiskFull";
-    case JobResults::HttpForbidden: return L"HttpForbidden";
-    case JobResults::HttpNotFound: return L"HttpNotFound";
-    case JobResults::HttpRetryableError: return L"HttpRetryableError";
-    case JobResults::HttpPermanentError: return L"HttpPermanentError";
-    case JobResults::NetworkTimeout: return L"NetworkTimeout";
-    case JobResults::NetworkReset: return L"NetworkReset";
-    case JobResults::NetworkInvalidCertificate: return L"NetworkInvalidCertificate";
-    case JobResults::NetworkError: return L"NetworkError";
-    case JobResults::Cancelled: return L"Cancelled";
-    default: return L"UnknownError";
-    }
+    // Indexed by code; 1 (ERROR_INVALID_HANDLE) has no name.
+    static const wchar_t* const kNames[] = {L"Success",       L"UnknownError",       L"InvalidUrl",
+                                            L"FileAccess",    L"DiskFull",           L"HttpForbidden",
+                                            L"HttpNotFound",  L"HttpRetryableError", L"HttpPermanentError",
+                                            L"NetworkTimeout", L"NetworkReset",      L"NetworkInvalidCertificate",
+                                            L"NetworkError",  L"Cancelled"};
+    return result < sizeof(kNames) / sizeof(kNames[0]) ? kNames[result] : L"UnknownError";
 }
 
 JobResult ResultFromError(uint32_t error)

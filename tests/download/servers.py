@@ -30,9 +30,6 @@ import tempfile
 import threading
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-
-
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -132,25 +129,20 @@ http {{
             limit_rate $rate;
         }}
     }}
-    server {{
-        listen 127.0.0.1:{https} ssl;
-        ssl_certificate {pki}/trusted-server.pem;
-        ssl_certificate_key {pki}/trusted-server.key;
-        ssl_protocols TLSv1 TLSv1.1 TLSv1.2;
-        root {docroot};
-        location ~ ^/redirect/(?<port>[0-9]+)/(?<name>.+)$ {{
-            return 302 https://127.0.0.1:$port/$name;
-        }}
-    }}
-    server {{
-        listen 127.0.0.1:{rogue} ssl;
-        ssl_certificate {pki}/rogue-server.pem;
-        ssl_certificate_key {pki}/rogue-server.key;
-        ssl_protocols TLSv1 TLSv1.1 TLSv1.2;
-        root {docroot};
-    }}
+{tls_servers}
 }}
 """
+
+
+TLS_SERVER = """    server {{
+        listen 127.0.0.1:{port} ssl;
+        ssl_certificate {pki}/{name}-server.pem;
+        ssl_certificate_key {pki}/{name}-server.key;
+        ssl_protocols TLSv1 TLSv1.1 TLSv1.2;
+        root {docroot};
+        {extra}
+    }}"""
+REDIRECT = "location ~ ^/redirect/(?<port>[0-9]+)/(?<name>.+)$ { return 302 https://127.0.0.1:$port/$name; }"
 
 
 def set_parent_death_signal():
@@ -168,7 +160,9 @@ def start_nginx(work, docroot, pki):
         os.makedirs(os.path.join(work, "tmp"), exist_ok=True)
         conf = os.path.join(work, "nginx.conf")
         with open(conf, "w") as f:
-            f.write(NGINX_CONF.format(work=work, docroot=docroot, pki=pki, **ports))
+            tls = "\n".join(TLS_SERVER.format(port=ports[key], name=name, pki=pki, docroot=docroot, extra=extra)
+                            for key, name, extra in (("https", "trusted", REDIRECT), ("rogue", "rogue", "")))
+            f.write(NGINX_CONF.format(work=work, docroot=docroot, tls_servers=tls, **ports))
         process = subprocess.Popen(["nginx", "-e", os.path.join(work, "nginx-error.log"), "-p", work,
                                     "-c", conf], stdout=subprocess.DEVNULL,
                                    stderr=subprocess.DEVNULL, preexec_fn=set_parent_death_signal)
