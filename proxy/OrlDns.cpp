@@ -112,6 +112,11 @@ bool Connection::Probe(const std::wstring& url, ProbeMode mode, const std::wstri
                                       WINHTTP_FLAG_REFRESH));
     if (!request)
         return false;
+    // The domain's own answer decides: a redirect would probe another host, and WinHTTP fails a
+    // 3xx without Location instead of returning it.
+    DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
+    if (auto setOption = api.setOption.Get())
+        setOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects, sizeof(noRedirects));
     if (mode == ProbeConfiguredProxy &&
         (proxy.empty() || !SetNamedProxy(request.get(), proxy.c_str(), L"<local>")))
         return false;

@@ -55,6 +55,12 @@ bool RegistrySandbox::SetString(HKEY root, const std::wstring& key, const wchar_
                static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
+bool RegistrySandbox::SetBinary(HKEY root, const std::wstring& key, const wchar_t* name,
+                                const std::vector<BYTE>& value)
+{
+    return Set(root, key, name, REG_BINARY, value.data(), static_cast<DWORD>(value.size()));
+}
+
 void RegistrySandbox::Restore()
 {
     for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {

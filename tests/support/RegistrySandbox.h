@@ -20,6 +20,7 @@ public:
 
     bool SetDword(HKEY root, const std::wstring& key, const wchar_t* name, DWORD value);
     bool SetString(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value);
+    bool SetBinary(HKEY root, const std::wstring& key, const wchar_t* name, const std::vector<BYTE>& value);
     // Undoes everything set so far, newest first.
     void Restore();
 
