@@ -373,7 +373,10 @@ DialogError::DialogError(HWND listener, HINSTANCE instance, ResourceLink& resour
 {
 }
 
-void DialogError::Initialise(const DialogRequest& request) { SetMessage(MessageKindForType(request.type), request.text); }
+void DialogError::Initialise(const DialogRequest& request)
+{
+    SetMessage(MessageKindForType(request.type), request.text);
+}
 
 void DialogError::SetMessage(int kind, const std::wstring& text)
 {

@@ -366,39 +366,30 @@ void GuiManager::HideDialog()
     PostToListener(WM_APP_CLOSE_DIALOG, 0, 0, L"GuiManager::HideDialog");
 }
 
-int32_t GuiManager::ShowErrorDialog(const std::wstring& text)
-{
-    return ShowDialogAndWait(GuiDialogTypes::Message, text, nullptr);
-}
-
-int32_t GuiManager::ShowErrorInfoDialog(const std::wstring& text, GuiLinkCallback callback)
-{
-    return ShowDialogAndWait(GuiDialogTypes::MessageInfo, text, callback);
-}
-
-int32_t GuiManager::ShowRetryDialog(const std::wstring& text)
-{
-    return ShowDialogAndWait(GuiDialogTypes::MessageRetry, text, nullptr);
-}
-
-int32_t GuiManager::ShowRebootDialog(const std::wstring& text)
-{
-    return ShowDialogAndWait(GuiDialogTypes::MessageReboot, text, nullptr);
-}
+// The questions: a dialog type and its text, answered through ShowDialogAndWait.
+namespace Type = GuiDialogTypes;
+int32_t GuiManager::ShowErrorDialog(const std::wstring& text) { return ShowDialogAndWait(Type::Message, text); }
+int32_t GuiManager::ShowRetryDialog(const std::wstring& text) { return ShowDialogAndWait(Type::MessageRetry, text); }
+int32_t GuiManager::ShowRebootDialog(const std::wstring& text) { return ShowDialogAndWait(Type::MessageReboot, text); }
 
 int32_t GuiManager::ShowConfirmDialog(const std::wstring& text)
 {
-    return ShowDialogAndWait(GuiDialogTypes::MessageConfirm, text, nullptr);
-}
-
-int32_t GuiManager::ShowManualRemovalDialog(const std::wstring& text, GuiLinkCallback callback)
-{
-    return ShowDialogAndWait(GuiDialogTypes::ManualRemoval, text, callback);
+    return ShowDialogAndWait(Type::MessageConfirm, text);
 }
 
 int32_t GuiManager::ShowAutoRemovalDialog(const std::wstring& text)
 {
-    return ShowDialogAndWait(GuiDialogTypes::AutoRemoval, text, nullptr);
+    return ShowDialogAndWait(Type::AutoRemoval, text);
+}
+
+int32_t GuiManager::ShowErrorInfoDialog(const std::wstring& text, GuiLinkCallback callback)
+{
+    return ShowDialogAndWait(Type::MessageInfo, text, callback);
+}
+
+int32_t GuiManager::ShowManualRemovalDialog(const std::wstring& text, GuiLinkCallback callback)
+{
+    return ShowDialogAndWait(Type::ManualRemoval, text, callback);
 }
 
 bool GuiManager::IsSkipRequested() { return skipRequested_; }

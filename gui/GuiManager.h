@@ -57,7 +57,7 @@ private:
     bool PostToListener(UINT message, WPARAM wParam, LPARAM lParam, const wchar_t* function);
     bool PostShowDialog(int type, uint32_t serial, uint32_t flags, const std::wstring& text);
     // language: where the language dialog's choice goes when the question is answered.
-    int32_t ShowDialogAndWait(int type, const std::wstring& text, GuiLinkCallback callback,
+    int32_t ShowDialogAndWait(int type, const std::wstring& text, GuiLinkCallback callback = nullptr,
                               std::wstring* language = nullptr);
     void OpenDialog(std::unique_ptr<VmGui::DialogRequest> request);
     void CloseDialog(LPARAM dialog);

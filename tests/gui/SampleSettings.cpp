@@ -28,20 +28,13 @@ const Table& Texts()
           {L"ProgressScan", L"Downloading a tool to scan your computer for harmful files. The scan takes a few minutes."},
           {L"Launching", L"Launching..."},
           {L"Downloading", L"Downloading..."}}},
-        // Enough to see the dialog change its language.
+        // Its question needs two lines.
         {L"ru",
          {{L"Cancel", L"Отмена"},
           {L"Next", L"Далее"},
           {L"TitleLoc", L"Установка %OPERATORNAME%"},
-          {L"SelectLanguage", L"Выберите язык установки:"},
+          {L"SelectLanguage", L"Выберите язык, на котором продукт будет установлен на этот компьютер, и нажмите кнопку «Далее»:"},
           {L"LanguageName", L"Русский"}}},
-        // A question long enough to need two lines.
-        {L"fi",
-         {{L"Next", L"Seuraava"},
-          {L"Cancel", L"Peruuta"},
-          {L"TitleLoc", L"%OPERATORNAME% -asennus"},
-          {L"SelectLanguage", L"Valitse kieli, jolla haluat asentaa tuotteen tähän tietokoneeseen, ja jatka sitten asennusta valitsemalla Seuraava:"},
-          {L"LanguageName", L"Suomi"}}},
     };
     return texts;
 }
@@ -78,7 +71,7 @@ std::wstring SampleSettings::GetSetting(const std::wstring& key)
 
 std::wstring SampleSettings::GetSelectedLanguage() { return language_; }
 
-std::vector<std::wstring> SampleSettings::GetLanguages() { return {L"en", L"fi", L"ru"}; }
+std::vector<std::wstring> SampleSettings::GetLanguages() { return {L"en", L"ru"}; }
 
 void SampleSettings::SelectLanguage(const std::wstring& language)
 {

@@ -1,5 +1,5 @@
-// Sample properties for driving the dialogs: English, a little Russian and a language whose
-// question does not fit on one line, with the customization of the demo operator. No lock, as in
+// Sample properties for driving the dialogs: English, and a little Russian whose question does not
+// fit on one line, with the customization of the demo operator. No lock, as in
 // the real settings: the language must be selected on the thread that reads it.
 #pragma once
 
