@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -155,21 +154,40 @@ protected:
     HHOOK gate_ = nullptr;
 };
 
-TEST_F(GuiManagerTest, SecondButtonAnswersTwoAndSetsTheStopEventInEveryDialog)
+// Every question: its buttons (or the caption's close square, 0) answer, Cancel and Close stop the
+// run, and the dialog stays until the next one replaces it.
+TEST_F(GuiManagerTest, EveryDialogAnswersWithItsButtons)
 {
     struct Case {
         const char* name;
         std::function<int32_t(GuiManager&)> ask;
+        int press;
+        int32_t answer;
+        std::function<void(HWND)> check;
     };
+    const auto nothing = [](HWND) {};
     const Case cases[] = {
-        {"language", [](GuiManager& g) { return g.ShowLanguageDialog(); }},
-        {"error", [](GuiManager& g) { return g.ShowErrorDialog(L"text"); }},
-        {"error info", [](GuiManager& g) { return g.ShowErrorInfoDialog(L"text", &CountCallback); }},
-        {"retry", [](GuiManager& g) { return g.ShowRetryDialog(L"text"); }},
-        {"reboot", [](GuiManager& g) { return g.ShowRebootDialog(L"text"); }},
-        {"confirm", [](GuiManager& g) { return g.ShowConfirmDialog(L"text"); }},
-        {"manual removal", [](GuiManager& g) { return g.ShowManualRemovalDialog(L"Tolvi", &CountCallback); }},
-        {"auto removal", [](GuiManager& g) { return g.ShowAutoRemovalDialog(L"Tolvi"); }},
+        {"language", [](GuiManager& g) { return g.ShowLanguageDialog(); }, Button2, 2, nothing},
+        {"error", [](GuiManager& g) { return g.ShowErrorDialog(L"text"); }, Button2, 2,
+         [](HWND shown) {
+             EXPECT_FALSE(IsWindowVisible(GetDlgItem(shown, Button1))) << "Close only";
+             EXPECT_FALSE(IsWindowVisible(GetDlgItem(shown, MoreInfoLink)));
+             EXPECT_EQ(L"Close", ItemText(shown, Button2));
+         }},
+        {"error info", [](GuiManager& g) { return g.ShowErrorInfoDialog(L"text", &CountCallback); }, Button2, 2,
+         nothing},
+        {"retry", [](GuiManager& g) { return g.ShowRetryDialog(L"Could not download."); }, Button1, 1,
+         [](HWND shown) {
+             EXPECT_EQ(L"Could not download.", ItemText(shown, Message));
+             EXPECT_EQ(L"Retry", ItemText(shown, Button1));
+             EXPECT_EQ(L"Velmora Secure setup", WindowText(shown));
+         }},
+        {"retry", [](GuiManager& g) { return g.ShowRetryDialog(L"text"); }, Button2, 2, nothing},
+        {"reboot", [](GuiManager& g) { return g.ShowRebootDialog(L"text"); }, Button2, 2, nothing},
+        {"confirm", [](GuiManager& g) { return g.ShowConfirmDialog(L"text"); }, 0, 2, nothing},
+        {"manual removal", [](GuiManager& g) { return g.ShowManualRemovalDialog(L"Tolvi", &CountCallback); }, Button2,
+         2, nothing},
+        {"auto removal", [](GuiManager& g) { return g.ShowAutoRemovalDialog(L"Tolvi"); }, Button2, 2, nothing},
     };
     HWND previous = nullptr;
     for (const Case& c : cases) {
@@ -177,59 +195,23 @@ TEST_F(GuiManagerTest, SecondButtonAnswersTwoAndSetsTheStopEventInEveryDialog)
         HWND shown = nullptr;
         AsUser([&] {
             shown = WaitForDialog(previous);
-            Press(shown, Button2);
+            c.check(shown);
+            RECT window{};
+            GetWindowRect(shown, &window);
+            // The 24-pixel close square sits 8 pixels inside the caption's top right corner, under
+            // a 1-pixel frame.
+            if (c.press == 0)
+                ClickAt(POINT{window.right - 1 - 8 - 12, window.top + 1 + 8 + 12});
+            else
+                Press(shown, c.press);
         });
-        EXPECT_EQ(2, c.ask(*gui_)) << c.name;
+        EXPECT_EQ(c.answer, c.ask(*gui_)) << c.name;
         JoinUser();
-        EXPECT_TRUE(Stopped()) << c.name;
+        EXPECT_EQ(c.answer == 2, Stopped()) << c.name;
         EXPECT_TRUE(shown && IsWindowVisible(shown)) << c.name << ": the dialog stays until the next one";
         previous = shown;
     }
     EXPECT_EQ(0, g_callbacks.load());
-}
-
-TEST_F(GuiManagerTest, FirstButtonAnswersOneWithoutStopping)
-{
-    HWND shown = nullptr;
-    AsUser([&] {
-        shown = WaitForDialog();
-        EXPECT_TRUE(IsWindowVisible(GetDlgItem(shown, Button1)));
-        Press(shown, Button1);
-    });
-    EXPECT_EQ(1, gui_->ShowRetryDialog(L"Could not download."));
-    JoinUser();
-    EXPECT_FALSE(Stopped());
-    EXPECT_EQ(L"Could not download.", ItemText(shown, Message));
-    EXPECT_EQ(L"Retry", ItemText(shown, Button1));
-    EXPECT_EQ(L"Velmora Secure setup", WindowText(shown));
-}
-
-TEST_F(GuiManagerTest, MessageKindsCloseOnlyDialogsHaveNoFirstButton)
-{
-    HWND shown = nullptr;
-    AsUser([&] {
-        shown = WaitForDialog();
-        EXPECT_FALSE(IsWindowVisible(GetDlgItem(shown, Button1)));
-        EXPECT_FALSE(IsWindowVisible(GetDlgItem(shown, MoreInfoLink)));
-        EXPECT_EQ(L"Close", ItemText(shown, Button2));
-        Press(shown, Button2);
-    });
-    EXPECT_EQ(2, gui_->ShowErrorDialog(L"Installation failed."));
-    JoinUser();
-}
-
-TEST_F(GuiManagerTest, CaptionCloseSquareAnswersTwo)
-{
-    AsUser([&] {
-        HWND shown = WaitForDialog();
-        RECT window{};
-        GetWindowRect(shown, &window);
-        // The 24-pixel square 8 pixels inside the caption's top right corner (under a 1-pixel frame).
-        ClickAt(POINT{window.right - 1 - 8 - 12, window.top + 1 + 8 + 12});
-    });
-    EXPECT_EQ(2, gui_->ShowConfirmDialog(L"Continue?"));
-    JoinUser();
-    EXPECT_TRUE(Stopped());
 }
 
 TEST_F(GuiManagerTest, MoreInfoLinkRunsTheCallbackWhileTheDialogKeepsWaiting)
@@ -430,53 +412,22 @@ TEST_F(GuiManagerTest, CancelInProgressAnswersOnceAndStaysOff)
     EXPECT_TRUE(Eventually([&] { return !IsWindow(progress); }));
 }
 
-// Records, on the GUI thread, when dialogs are shown and destroyed.
-std::mutex g_eventsLock;
-std::vector<std::pair<UINT, HWND>> g_events;
-LRESULT CALLBACK RecordDialogEvents(int code, WPARAM wParam, LPARAM lParam)
-{
-    const auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
-    if (code == HC_ACTION && ((message->message == WM_SHOWWINDOW && message->wParam) || message->message == WM_DESTROY)) {
-        wchar_t name[32] = {};
-        GetClassNameW(message->hwnd, name, 32);
-        if (std::wstring(name) == L"#32770") {
-            std::lock_guard<std::mutex> hold(g_eventsLock);
-            g_events.emplace_back(message->message, message->hwnd);
-        }
-    }
-    return CallNextHookEx(nullptr, code, wParam, lParam);
-}
-
 TEST_F(GuiManagerTest, NewDialogReplacesTheOldOnlyAfterItIsShown)
 {
-    const DWORD guiThread = GetWindowThreadProcessId(Listener(), nullptr);
-    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, &RecordDialogEvents, nullptr, guiThread);
-    ASSERT_TRUE(hook);
-    g_events.clear();
     gui_->ShowProgressDialog(0);
     HWND progress = WaitForDialog();
-    HWND error = nullptr;
+    std::atomic<bool> released{false};
+    Arm(VmGui::WM_APP_CLOSE_DIALOG, 0, [&] { return released.load(); });
     AsUser([&] {
-        error = WaitForDialog(progress);
+        EXPECT_TRUE(Eventually([] { return g_gate.holding.load(); })) << "the old dialog goes by a later request";
+        HWND error = WaitForDialog(progress);
+        EXPECT_TRUE(error && IsWindowVisible(error) && IsWindowVisible(progress));
+        released = true;
         EXPECT_TRUE(Eventually([&] { return !IsWindow(progress); }));
         Press(error, Button2);
     });
     gui_->ShowErrorDialog(L"Failed.");
     JoinUser();
-    UnhookWindowsHookEx(hook);
-
-    std::lock_guard<std::mutex> hold(g_eventsLock);
-    int shownNew = -1;
-    int destroyedOld = -1;
-    for (size_t i = 0; i < g_events.size(); ++i) {
-        if (g_events[i].first == WM_SHOWWINDOW && g_events[i].second == error && shownNew < 0)
-            shownNew = static_cast<int>(i);
-        if (g_events[i].first == WM_DESTROY && g_events[i].second == progress)
-            destroyedOld = static_cast<int>(i);
-    }
-    ASSERT_GE(shownNew, 0);
-    ASSERT_GE(destroyedOld, 0);
-    EXPECT_LT(shownNew, destroyedOld);
 }
 
 TEST_F(GuiManagerTest, NextDialogOpensWhereTheLastWasMoved)
