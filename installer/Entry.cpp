@@ -12,6 +12,7 @@
 #include "installer/Gdiplus.h"
 #include "installer/InstallResult.h"
 #include "installer/Installer.h"
+#include "installer/InstallerExt.h"
 #include "installer/VmOptionParser.h"
 #include "settings/LanguageSelect.h"
 #include "settings/SettingProvider.h"
@@ -55,10 +56,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 
     HardenLibraryLoading();
 
-    // A bad command line ends the run before the instance lock; ParseCommandLine logged it.
-    // No saved command line of an earlier run is read yet.
-    if (!InstallerExt::ParseCommandLine(GetCommandLineW(), std::wstring()))
+    // A bad command line ends the run before the instance lock; ParseCommandLine logged it. A
+    // command line an earlier run saved (before a scan or a restart) replaces this process's own.
+    if (!InstallerExt::ParseCommandLine(GetCommandLineW(), InstallerExt::GetSavedCommandLine()))
         return InstallResults::Failed;
+
+    // The hand-over to a waiting first instance comes before the lock, which that instance holds.
+    if (InstallerExt::SignalWaitingStub()) {
+        VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: Resumed waiting stub. Exiting.", kFunction);
+        return InstallResults::Success;
+    }
+    InstallerExt::HandleWaitForActiveUser();
 
     VmCommon::UniqueHandle mutex;
     // A second instance waits about 10 s for the first to end.

@@ -1,0 +1,72 @@
+// What the instances of one installation hand each other, computed from values alone: the command
+// lines of a resumed or restarted run and the values of the shared key the administrative
+// installer reads. No Windows here: it builds natively as well.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "download/DownloaderCore.h"
+
+class VmOptionParser;
+
+namespace InstallerExt {
+
+// Below HKEY_CURRENT_USER.
+inline constexpr wchar_t kSharedKey[] = L"SOFTWARE\\Velmora\\NetworkInstallerShared";
+inline constexpr wchar_t kResumeParamsValue[] = L"ResumeParams";
+inline constexpr wchar_t kProxyValue[] = L"Proxy";
+
+// The downloads' late-bound packages (Downloader::LateboundInfo); the shared key keeps the low
+// 32 bits of each time.
+using LateboundEntry = VmDownload::LateboundRecord;
+
+// Everything the administrative installer gets through the shared key.
+struct SharedParameters {
+    std::wstring language;
+    std::wstring installDir;
+    std::wstring operatorId;
+    std::wstring displayName;
+    std::wstring daas2Suffix;
+    std::wstring eultVersion; // empty: not accepted on the command line
+    uint32_t migrationStrategy = 0;
+    std::wstring firstOperator;
+    std::vector<LateboundEntry> latebound;
+    bool runtimeMissing = false;
+    bool wardlineMode = false;
+    std::vector<uint8_t> adminPub;
+    std::vector<std::vector<uint8_t>> certificates;
+};
+
+struct SharedValue {
+    enum class Kind { String, Dword, Binary, Remove };
+    Kind kind = Kind::String;
+    std::wstring name;
+    std::wstring text;
+    uint32_t number = 0;
+    std::vector<uint8_t> bytes;
+};
+
+// The steps of writing the shared parameters, in the order the administrative installer's contract
+// fixes. A conditional value that this run does not write is removed at its place instead: the key
+// outlives a restart, and a "RemoveOperator" of an earlier run must not be read as this one's.
+// existingNames are the key's value names before the writes; every numbered certificate among
+// them that this run does not write is removed after the certificates.
+std::vector<SharedValue> SharedParameterValues(const SharedParameters& parameters,
+                                               const std::vector<std::wstring>& existingNames);
+
+// The options of a resumed run: the common arguments with noscan forced, then "--resume" and the
+// quoted directory.
+std::wstring BuildResumeCommandLine(const VmOptionParser& options, const std::wstring& language,
+                                    const std::wstring& directory);
+// The options of the run after a restart: as above, the resume option only with includeResume,
+// then "--confirm".
+std::wstring BuildRebootCommandLine(const VmOptionParser& options, const std::wstring& language,
+                                    const std::wstring& directory, bool includeResume);
+
+// The command line a saved one stands for: the program's path in double quotes, a blank and the
+// saved options; empty when nothing was saved.
+std::wstring SavedCommandLine(const std::wstring& programPath, const std::wstring& saved);
+
+} // namespace InstallerExt
