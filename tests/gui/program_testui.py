@@ -16,11 +16,12 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from xsession import XSession  # noqa: E402
 
 # Keys for each question in turn (the progress page asks nothing), and the dialog types the walk
-# shows: 1 language, 0 progress, 6 retry (its Cancel has the focus), 5 the next message.
+# shows: 1 language, 0 progress, 6 retry (its Cancel has the focus).
 CASES = [
     ("Enter on Next, then Enter on the focused Cancel", [["Return"], ["Return"]], [1, 0, 6]),
     ("Tab to Cancel, Enter", [["Tab", "Return"]], [1]),
     ("Tab, Tab to the combo box, Enter; Esc", [["Tab", "Tab", "Return"], ["Escape"]], [1, 0, 6]),
+    ("Space on Next; Tab to Retry and back to Cancel, Space", [["space"], ["Tab", "Tab", "space"]], [1, 0, 6]),
 ]
 SHOWN = re.compile(r"GuiManager::OpenDialog: Showing dialog type (\d+)")
 
