@@ -43,6 +43,8 @@ const Servers& TestServers()
         s.https = Port(L"VMDL_HTTPS_PORT");
         s.httpsRogue = Port(L"VMDL_HTTPS_ROGUE_PORT");
         s.fault = Port(L"VMDL_FAULT_PORT");
+        s.faultTls = Port(L"VMDL_FAULT_TLS_PORT");
+        s.demo = Port(L"VMDL_DEMO_PORT");
         s.docroot = Env(L"VMDL_DOCROOT");
         s.accessLog = Env(L"VMDL_ACCESS_LOG");
         s.faultLog = Env(L"VMDL_FAULT_LOG");

@@ -21,6 +21,8 @@ struct Servers {
     INTERNET_PORT https = 0;      // certificate of the authority trusted in the prefix
     INTERNET_PORT httpsRogue = 0; // certificate of an authority nobody trusts
     INTERNET_PORT fault = 0;      // the fault back end
+    INTERNET_PORT faultTls = 0;   // the same over TLS, with the trusted server's certificate
+    INTERNET_PORT demo = 0;       // the demo back end, when servers.py was asked for it
     std::wstring docroot;
     std::wstring accessLog;
     std::wstring faultLog; // the fault back end's folder of requests per key

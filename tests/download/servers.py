@@ -24,6 +24,7 @@ import os
 import shutil
 import signal
 import socket
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -215,11 +216,18 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
                       repeats; after the list, requests are "ok".
       nolm            no Last-Modified;
       nocl            no Content-Length (the body ends when the connection closes);
-      norange         Range is ignored: the whole file with 200.
+      norange         Range is ignored: the whole file with 200;
+      date=<seconds>  the Date header that far from now (negative: in the past).
+A query string is not part of <file>. The same handler also answers over TLS with the test
+authority's server certificate (VMDL_FAULT_TLS_PORT).
     Each request is recorded under its key as "<method> <status> range=<..> ius=<..>"."""
 
     protocol_version = "HTTP/1.1"
     server_version = "VmFault/1"
+    date_offset = 0
+
+    def date_time_string(self, timestamp=None):
+        return super().date_time_string(time.time() + self.date_offset if timestamp is None else timestamp)
 
     def log_message(self, *args):
         pass
@@ -234,8 +242,10 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
         parts = self.path.split("/")
         if len(parts) < 5 or parts[1] != "fault":
             return self.send_text(404, "not found\n", head)
-        key, options, name = parts[2], parts[3], "/".join(parts[4:])
-        self.serve(key, self.parse_options(options), name, head)
+        key, options, name = parts[2], parts[3], "/".join(parts[4:]).partition("?")[0]
+        options = self.parse_options(options)
+        self.date_offset = int(options.get("date") or 0)
+        self.serve(key, options, name, head)
 
     @staticmethod
     def parse_options(text):
@@ -346,6 +356,16 @@ class FaultServer(http.server.ThreadingHTTPServer):
             super().handle_error(request, client_address)
 
 
+def start_demo_backend(script, folder):
+    """The demo back end on a free port with its files under folder: (its stop, its port)."""
+    env = dict(os.environ, DEMO_BACKEND_DIR=folder)
+    for attempt in range(5):
+        port = free_port()
+        if subprocess.call([script, "start", str(port)], env=env, stdout=subprocess.DEVNULL) == 0:
+            return (lambda: subprocess.call([script, "stop", str(port)], env=env, stdout=subprocess.DEVNULL)), port
+    raise RuntimeError("the demo back end did not start")
+
+
 # ---------------------------------------------------------------------------------------------
 
 def main():
@@ -356,6 +376,7 @@ def main():
     parser.add_argument("--prefix")
     parser.add_argument("--wine-run")
     parser.add_argument("--trust-tool")
+    parser.add_argument("--demo-backend", help="also start this scripts/demo-backend.sh (VMDL_DEMO_PORT)")
     parser.add_argument("command", nargs=argparse.REMAINDER)
     args = parser.parse_args()
     command = args.command[1:] if args.command[:1] == ["--"] else args.command
@@ -372,6 +393,8 @@ def main():
 
     nginx = None
     fault = None
+    tls_fault = None
+    demo = None
     small = os.path.join(work, "small")
     os.makedirs(small)
     mounted = os.geteuid() == 0 and subprocess.call(
@@ -386,6 +409,14 @@ def main():
         os.makedirs(fault_log)
         fault = FaultServer(docroot, fault_log)
         threading.Thread(target=fault.serve_forever, daemon=True).start()
+        tls_fault = FaultServer(docroot, fault_log)
+        tls_fault.requests = fault.requests
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(os.path.join(pki, "trusted-server.pem"), os.path.join(pki, "trusted-server.key"))
+        tls_fault.socket = context.wrap_socket(tls_fault.socket, server_side=True)
+        threading.Thread(target=tls_fault.serve_forever, daemon=True).start()
+        if args.demo_backend:
+            demo = start_demo_backend(args.demo_backend, os.path.join(work, "demo"))
 
         env = dict(os.environ)
         env.update({
@@ -393,6 +424,7 @@ def main():
             "VMDL_HTTPS_PORT": str(ports["https"]),
             "VMDL_HTTPS_ROGUE_PORT": str(ports["rogue"]),
             "VMDL_FAULT_PORT": str(fault.server_address[1]),
+            "VMDL_FAULT_TLS_PORT": str(tls_fault.server_address[1]),
             "VMDL_DOCROOT": windows_path(docroot),
             "VMDL_ACCESS_LOG": windows_path(os.path.join(work, "access.log")),
             "VMDL_SERVER_CERT": windows_path(os.path.join(pki, "trusted-server.der")),
@@ -401,11 +433,16 @@ def main():
         })
         if mounted:
             env["VMDL_SMALL_DISK"] = windows_path(small)
+        if demo:
+            env["VMDL_DEMO_PORT"] = str(demo[1])
         return subprocess.call(command, env=env)
     finally:
-        if fault is not None:
-            fault.shutdown()
-            fault.server_close()
+        for server in (fault, tls_fault):
+            if server is not None:
+                server.shutdown()
+                server.server_close()
+        if demo:
+            demo[0]()
         if nginx is not None:
             stop_process(nginx)
         if mounted:

@@ -7,6 +7,7 @@ openssl genpkey -genparam -algorithm DSA -pkeyopt dsa_paramgen_bits:1024 \
   -pkeyopt dsa_paramgen_q_bits:160 -out params.pem 2>/dev/null
 openssl genpkey -paramfile params.pem -out key.pem
 openssl pkey -in key.pem -pubout -outform DER -out key.der
+base64 -w0 key.der >key.b64
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout cert.key \
   -subj /CN=pinned -days 1 -outform DER -out cert.der 2>/dev/null
 cert=$(base64 -w0 cert.der)
@@ -18,4 +19,12 @@ list() {
 list signed 4102444800000 && list expired 1000 && list tampered 4102444800000 4102444800001
 cp signed.txt crlf.txt && printf '\r\n' >>crlf.txt
 printf '1\r\n%s' "$(base64 -w0 signed.sig)" >short.txt
+# Inside tests/download/servers.py: lists pinning its TLS server, as it is and one byte off.
+if [[ -n ${VMDL_SERVER_CERT:-} ]]; then
+  server=${VMDL_SERVER_CERT#Z:} && server=${server//\\//}
+  python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read()); d[len(d) // 2] ^= 1
+open(sys.argv[2], "wb").write(d)' "$server" server-changed.der
+  cert=$(base64 -w0 "$server") && list server 4102444800000
+  cert=$(base64 -w0 server-changed.der) && list server-changed 4102444800000
+fi
 popd >/dev/null && shift && exec "$@"
