@@ -239,10 +239,12 @@ TEST_F(GuiManagerTest, MoreInfoLinkRunsTheCallbackWhileTheDialogKeepsWaiting)
     EXPECT_EQ(2, g_callbacks.load());
 }
 
-TEST_F(GuiManagerTest, UninstallLinkRunsTheCallbackThenRetryAnswers)
+// The removal line is a link (with the shield) only when the user must remove the old version.
+TEST_F(GuiManagerTest, UninstallLinkRunsTheCallbackOnlyForManualRemoval)
 {
+    HWND manual = nullptr;
     AsUser([&] {
-        HWND shown = WaitForDialog();
+        HWND shown = manual = WaitForDialog();
         EXPECT_EQ(L"Uninstall Tolvi 1.0...", ItemText(shown, UninstallLink));
         EXPECT_EQ(L"Retry", ItemText(shown, Button1));
         ClickAt(OnLinkText(shown, UninstallLink, true));
@@ -251,14 +253,8 @@ TEST_F(GuiManagerTest, UninstallLinkRunsTheCallbackThenRetryAnswers)
     });
     EXPECT_EQ(1, gui_->ShowManualRemovalDialog(L"Tolvi 1.0", &CountCallback));
     JoinUser();
-    EXPECT_EQ(1, g_callbacks.load());
-    EXPECT_FALSE(Stopped());
-}
-
-TEST_F(GuiManagerTest, AutomaticRemovalLineIsNoLink)
-{
     AsUser([&] {
-        HWND shown = WaitForDialog();
+        HWND shown = WaitForDialog(manual);
         EXPECT_EQ(L"Tolvi 1.0", ItemText(shown, UninstallLink));
         EXPECT_FALSE(GetWindowLongPtrW(GetDlgItem(shown, UninstallLink), GWL_STYLE) & WS_TABSTOP);
         ClickAt(OnLinkText(shown, UninstallLink, false));
@@ -267,22 +263,8 @@ TEST_F(GuiManagerTest, AutomaticRemovalLineIsNoLink)
     });
     EXPECT_EQ(1, gui_->ShowAutoRemovalDialog(L"Tolvi 1.0"));
     JoinUser();
-}
-
-TEST_F(GuiManagerTest, EndOfSessionEndsAWaitingDialogWithCancel)
-{
-    AsUser([&] {
-        WaitForDialog();
-        EXPECT_EQ(TRUE, SendMessageW(Listener(), WM_QUERYENDSESSION, 0, 0));
-        // A shutdown that was called off changes nothing.
-        SendMessageW(Listener(), WM_ENDSESSION, FALSE, 0);
-        Sleep(300);
-        EXPECT_FALSE(Stopped());
-        PostMessageW(Listener(), WM_ENDSESSION, TRUE, 0);
-    });
-    EXPECT_EQ(2, gui_->ShowRetryDialog(L"Retry?"));
-    JoinUser();
-    EXPECT_TRUE(Stopped());
+    EXPECT_EQ(1, g_callbacks.load());
+    EXPECT_FALSE(Stopped());
 }
 
 // A second answer, or one already queued when the next question is asked, must not answer the
@@ -324,17 +306,23 @@ TEST_F(GuiManagerTest, StaleAnswersNeverAnswerTheNextQuestion)
         JoinUser();
     }
 
-    // The end of the session, sent while the request is still queued, answers the question; the
-    // dialog that still opens shows its own copy of the text.
+    // The end of the session, sent while the request is still queued, answers the question with
+    // Cancel (a shutdown called off changes nothing); the dialog that still opens shows its own
+    // copy of the text.
+    ResetEvent(stop_.get());
     std::atomic<bool> released{false};
     Arm(VmGui::WM_APP_SHOW_DIALOG, 0, [&] { return released.load(); });
     AsUser([&] {
         Eventually([] { return g_gate.holding.load(); });
+        EXPECT_EQ(TRUE, SendMessageW(Listener(), WM_QUERYENDSESSION, 0, 0));
+        SendMessageW(Listener(), WM_ENDSESSION, FALSE, 0);
+        EXPECT_FALSE(Stopped());
         SendMessageW(Listener(), WM_ENDSESSION, TRUE, 0);
     });
     text = L"Retry?";
     EXPECT_EQ(2, gui_->ShowRetryDialog(text));
     JoinUser();
+    EXPECT_TRUE(Stopped());
     text.assign(text.size(), L'X');
     released = true;
     HWND late = WaitForDialog(answered);
