@@ -4,7 +4,8 @@
     layout.py STATE PORT
 
 STATE/root/stubconfiguration/<operator id>.xml  the stub configuration (nginx maps the request)
-STATE/root/packages/...                         the packages it names, zipped from demo/packages/
+STATE/root/packages/...                         the packages it names: zips of demo/packages/, the MSI
+                                                built from demo/msi/ ($VM_DEMO_MSI instead, if set)
 STATE/root/support/...                          pages the installer links to
 STATE/nginx.conf                                from demo/nginx.conf.in
 
@@ -21,6 +22,8 @@ import zipfile
 DEMO = os.path.dirname(os.path.abspath(__file__))
 PACKAGES = os.path.join(DEMO, "packages")
 PROPERTIES = os.path.join(DEMO, "..", "resources", "customization.properties")
+# The product package, built by wixl from demo/msi/ in the test build (the demo runs that build).
+MSI = os.environ.get("VM_DEMO_MSI") or os.path.join(DEMO, "..", "build", "win64", "demo", "msi", "linkwell.msi")
 
 
 def operator(path):
@@ -96,8 +99,11 @@ def main(state, port):
     write(os.path.join(root, "stubconfiguration", f"{operator_id}.xml"), document(base, languages))
 
     packages = os.path.join(root, "packages")
-    with open(os.path.join(PACKAGES, "linkwell.msi"), "rb") as f:
-        write(os.path.join(packages, "linkwell.msi"), f.read())
+    try:
+        with open(MSI, "rb") as f:
+            write(os.path.join(packages, "linkwell.msi"), f.read())
+    except OSError as e:
+        sys.exit(f"layout.py: no product MSI ({e.strerror}: {MSI}); build the win64 preset first")
     for name in ("settings", "customization", "help"):
         write(os.path.join(packages, f"{name}.zip"), zipped(folder(name)))
     # One localization package per language; languages without texts of their own get English.
