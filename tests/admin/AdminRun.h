@@ -5,12 +5,9 @@
 
 #include <windows.h>
 
-#include <string>
-#include <utility>
 #include <vector>
 
 #include "admin/AdminHandler.h"
-#include "common/Handles.h"
 #include "common/Session.h"
 #include "gui/IGuiManager.h"
 #include "tests/support/RegistrySandbox.h"
@@ -18,13 +15,16 @@
 
 namespace VmTest {
 
-constexpr wchar_t kKnobsKey[] = L"Software\\Velmora\\Test\\AdminInstaller";
-constexpr wchar_t kSharedKey[] = L"SOFTWARE\\Velmora\\NetworkInstallerShared";
-
-class ProgressLog : public IProgress {
-public:
-    void UpdateProgress(uint32_t stage, uint32_t percent) override { updates.emplace_back(stage, percent); }
+// Keeps every update; sets stopOnInstalling, when given, once the Installing stage is reported.
+struct ProgressLog : IProgress {
+    void UpdateProgress(uint32_t stage, uint32_t percent) override
+    {
+        updates.emplace_back(stage, percent);
+        if (stopOnInstalling && stage == 3)
+            SetEvent(stopOnInstalling);
+    }
     std::vector<std::pair<uint32_t, uint32_t>> updates;
+    HANDLE stopOnInstalling = nullptr;
 };
 
 struct AdminRun {
@@ -35,21 +35,23 @@ struct AdminRun {
           stop(CreateEventW(nullptr, TRUE, FALSE, nullptr)), handler(program.get(), stop.get(), launch),
           sid(VmCommon::SidToString(VmCommon::GetProcessUserSid().get()))
     {
-        for (const wchar_t* name : {L"linkwell.msi", L"settings.zip", L"customization.zip",
-                                    L"localization.zip", L"help.zip"})
+        for (const wchar_t* name :
+             {L"linkwell.msi", L"settings.zip", L"customization.zip", L"localization.zip", L"help.zip"})
             CloseHandle(CreateFileW((work.Path() + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr,
                                     CREATE_NEW, 0, nullptr));
         Shared(L"MigrationStrategy", 0);
     }
-    void Knob(const wchar_t* name, DWORD value) { registry.SetDword(HKEY_CURRENT_USER, kKnobsKey, name, value); }
-    void Shared(const wchar_t* name, DWORD value) { registry.SetDword(HKEY_CURRENT_USER, kSharedKey, name, value); }
-    void Shared(const wchar_t* name, const std::wstring& value)
-    {
-        registry.SetString(HKEY_CURRENT_USER, kSharedKey, name, value);
-    }
+    void Knob(const wchar_t* name, DWORD value) { registry.SetDword(HKEY_CURRENT_USER, kKnobs, name, value); }
+    void Shared(const wchar_t* name, DWORD value) { registry.SetDword(HKEY_CURRENT_USER, kShared, name, value); }
+    void Shared(const wchar_t* name, const std::wstring& text) { registry.SetString(HKEY_CURRENT_USER, kShared, name, text); }
     // Drops and starts the administrative installer; 0 when it runs.
-    int Launch() { return handler.ExtractFile(work.Path(), L"VmNetworkInstaller.exe") ? handler.Launch(L"--user-sid " + sid) : -1; }
+    int Launch()
+    {
+        return handler.ExtractFile(work.Path(), L"VmNetworkInstaller.exe") ? handler.Launch(L"--user-sid " + sid) : -1;
+    }
 
+    static constexpr const wchar_t* kKnobs = L"Software\\Velmora\\Test\\AdminInstaller";
+    static constexpr const wchar_t* kShared = L"SOFTWARE\\Velmora\\NetworkInstallerShared";
     TempDir work;
     RegistrySandbox registry;
     VmCommon::UniqueModule program;
