@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# os_prefix.sh PREFIX EDITION [WSCAPI]: brings up a Wine prefix that reports one Windows edition
+# (win7: 7 without service pack, win7sp1, win10, server: Server 2019), created on first use and
+# reused; with WSCAPI, that library becomes the prefix's Security Center.
+# Windows 10 is winecfg's version setting. The others are the version values Windows itself keeps
+# in the registry, which Wine reads when the setting is absent: winecfg has no Windows 7 without a
+# service pack, and Wine 8.0's table swaps "win7" and "win2008r2" (win7 reports a server).
+set -euo pipefail
+prefix=$1 edition=$2 wscapi=${3:-}
+run=$(dirname "$0")/../../scripts/wine-run.sh
+"$run" "$prefix" --start
+reg() { "$run" "$prefix" reg "$@" /f >/dev/null; }
+registry_version() { # major minor build service-pack product-type
+  "$run" "$prefix" reg delete 'HKCU\Software\Wine' /v Version /f >/dev/null 2>&1 || true
+  local nt='HKLM\Software\Microsoft\Windows NT\CurrentVersion'
+  reg add "$nt" /v CurrentVersion /d "$1.$2"
+  reg add "$nt" /v CurrentMajorVersionNumber /t REG_DWORD /d "$1"
+  reg add "$nt" /v CurrentMinorVersionNumber /t REG_DWORD /d "$2"
+  reg add "$nt" /v CurrentBuildNumber /d "$3"
+  reg add "$nt" /v CSDVersion /d "$([ "$4" = 0 ] || echo "Service Pack $4")"
+  reg add 'HKLM\System\CurrentControlSet\Control\Windows' /v CSDVersion /t REG_DWORD /d $(($4 * 256))
+  reg add 'HKLM\System\CurrentControlSet\Control\ProductOptions' /v ProductType /d "$5"
+}
+case $edition in
+  win7) registry_version 6 1 7600 0 WinNT ;;
+  win7sp1) registry_version 6 1 7601 1 WinNT ;;
+  win10) reg add 'HKCU\Software\Wine' /v Version /d win10 ;;
+  server) registry_version 10 0 17763 0 ServerNT ;;
+  *) echo "os_prefix.sh: unknown edition $edition" >&2; exit 2 ;;
+esac
+if [ -n "$wscapi" ]; then cp "$wscapi" "$prefix/drive_c/windows/system32/wscapi.dll"; fi
