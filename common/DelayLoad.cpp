@@ -18,8 +18,12 @@ thread_local DWORD* t_guardFailure = nullptr;
 
 void ReportFailure(DWORD code)
 {
+    // Reading a thread_local goes through TlsGetValue, which clears the last error; callers log
+    // the error of the failed load or lookup after this.
+    const DWORD error = GetLastError();
     if (t_guardFailure && *t_guardFailure == 0)
         *t_guardFailure = code;
+    SetLastError(error);
 }
 
 struct ConfigurationSnapshot {
