@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <set>
 
 using namespace VmTest;
@@ -18,22 +17,10 @@ using namespace VmDownload;
 
 namespace {
 
-class RecordedProgress : public IProgress {
-public:
-    void UpdateProgress(uint32_t stage, uint32_t percent) override
-    {
-        std::lock_guard<std::mutex> lock(lock_);
-        seen_.push_back(stage * 1000 + percent);
-    }
-    std::vector<uint32_t> Seen()
-    {
-        std::lock_guard<std::mutex> lock(lock_);
-        return seen_;
-    }
-
-private:
-    std::mutex lock_;
-    std::vector<uint32_t> seen_;
+// The Downloader calls its sink one call at a time; the test reads it after Wait.
+struct RecordedProgress : IProgress {
+    void UpdateProgress(uint32_t stage, uint32_t percent) override { seen.push_back(stage * 1000 + percent); }
+    std::vector<uint32_t> seen;
 };
 
 // docroot/<relative>, its folders made.
@@ -99,12 +86,11 @@ protected:
         ASSERT_TRUE(settings_.ReadPayloadSettings(profile));
         Serve(L"wdms/wdmsh.dll", list);
     }
-    DownloadResult Run(const std::wstring& work, bool lockLanguage = true)
+    DownloadResult Run(const std::wstring& work)
     {
         Downloader downloader(abort_.get(), settings_);
         EXPECT_TRUE(downloader.Start(work, L"", true, true, false));
-        if (lockLanguage)
-            downloader.LockLanguage(L"en");
+        downloader.LockLanguage(L"en");
         const DownloadResult result = downloader.Wait(&progress_);
         latebound_ = downloader.GetLateboundInfo();
         return result;
@@ -129,7 +115,7 @@ TEST_F(DownloaderTest, FetchesTheDemoOperatorsPackages)
     for (const wchar_t* name : {FileName::kStubConfig, FileName::kInstaller, FileName::kSettings,
                                 FileName::kCustomization, FileName::kLocalization, FileName::kHelp})
         EXPECT_GT(FileSize(dir_.Path() + L"\\" + name), 0u) << Narrow(name);
-    const std::vector<uint32_t> seen = progress_.Seen();
+    const std::vector<uint32_t>& seen = progress_.seen;
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.end(), std::adjacent_find(seen.begin(), seen.end(), std::greater_equal<uint32_t>()));
     EXPECT_EQ(100u, seen.back());
@@ -184,69 +170,67 @@ TEST_F(DownloaderTest, FailuresAreRetriedAndTheHighestCodeWins)
     }
 }
 
-// The user's abort, or the object going away with its thread running: the jobs end as Cancelled
-// before the call returns, and without a language no language package is asked for.
+// The user's abort, or the object going away with its thread running, while the installer
+// package waits three seconds for its answer: the call returns only after that job ended as
+// Cancelled, and without a language no language package is asked for.
 TEST_F(DownloaderTest, AbortAndTeardownCancelEveryJob)
 {
-    ServeFile(L"slow.bin", RandomBytes(2 << 20, 9));
+    ServeFile(L"pkg.bin", RandomBytes(100, 7));
     for (const bool destroy : {false, true}) {
         const std::wstring key = destroy ? L"teardown-" : L"abort-";
-        const std::wstring slow = Url(TestServers().http, L"/rate/50000/slow.bin");
-        Serve(kStubPath, StubDocument({slow, FaultUrl(key + L"1", L"-", L"pkg.bin"), FaultUrl(key + L"2", L"-", L"pkg.bin"),
-                                       FaultUrl(key + L"3", L"-", L"pkg.bin"), FaultUrl(key + L"4", L"-", L"pkg.bin")}));
-        ServeFile(L"pkg.bin", RandomBytes(100, 7));
-        Operator(Url(TestServers().http, L""));
+        std::vector<std::wstring> urls;
+        for (const wchar_t* options : {L"seq=stall3000", L"-", L"-", L"-", L"-"})
+            urls.push_back(FaultUrl(key + std::to_wstring(urls.size()), options, L"pkg.bin"));
+        Serve(kStubPath, StubDocument(urls));
+        Operator(Url(TestServers().fault, L"/fault/" + key + L"stub/-"));
         ResetEvent(abort_.get());
         TempDir work;
         auto downloader = std::make_unique<Downloader>(abort_.get(), settings_);
         ASSERT_TRUE(downloader->Start(work.Path() + L"\\", L"", false, false, false));
-        for (int i = 0; i < 600 && FileSize(work.Path() + L"\\linkwell.msi") == 0; ++i)
-            Sleep(50);
+        // The settings package, started just after the installer's.
+        for (int i = 0; i < 600 && Seen(key + L"1").empty(); ++i)
+            Sleep(20);
         if (destroy) {
             downloader.reset();
         } else {
             SetEvent(abort_.get());
             EXPECT_EQ(DownloadCancelled, downloader->Wait(&progress_));
         }
-        EXPECT_NE(std::wstring::npos, SummaryLine(slow).find(L"(FILE) Cancelled '")) << Narrow(SummaryLine(slow));
-        for (const wchar_t* language : {L"2", L"3", L"4"})
-            EXPECT_TRUE(Seen(key + language).empty()) << destroy;
+        EXPECT_NE(std::wstring::npos, SummaryLine(urls[0]).find(L"(FILE) Cancelled '")) << destroy;
+        for (size_t language = 2; language < 5; ++language)
+            EXPECT_TRUE(Seen(key + std::to_wstring(language)).empty()) << destroy;
     }
 }
 
-TEST_F(DownloaderTest, PinnedServerMustBeListed)
+// A management-server build against the fault back end over TLS. The list pins its certificate
+// or one a byte off; with the pin refused, the stub configuration is asked for again over plain
+// HTTP (port 80, where nothing answers), so the list's Date, the last success, is the server time.
+TEST_F(DownloaderTest, PinningAndTheClockCheck)
 {
+    const struct {
+        const wchar_t* key;
+        const wchar_t* list;
+        int32_t date;
+        DownloadResult result;
+        size_t requests; // the list, the stub configuration (four attempts when refused)
+    } cases[] = {{L"listed", L"server.txt", 0, DownloadSuccess, 2},
+                 {L"byteoff", L"server-changed.txt", 0, DownloadFailedCertificate, 5},
+                 {L"late", L"server-changed.txt", -604801, DownloadFailedCertificateClock, 5},
+                 {L"early", L"server-changed.txt", 604800, DownloadFailedCertificate, 5}};
     ServeFile(L"pkg.bin", RandomBytes(100, 7));
-    const std::wstring pkg = Url(TestServers().https, L"/pkg.bin", true);
-    Serve(std::wstring(L"p/") + kStubPath, StubDocument({pkg, pkg, pkg, pkg, pkg}));
-    const std::wstring stubUri = std::wstring(L"/p/") + kStubPath + L"?operatorId=77&version=55";
-    for (const bool listed : {true, false}) {
-        Wardline(Url(TestServers().https, L"", true), Material(listed ? L"server.txt" : L"server-changed.txt"));
+    for (const auto& c : cases) {
+        const std::wstring server = L"/fault/" + std::wstring(c.key) + L"/date=" + std::to_wstring(c.date);
+        const std::wstring pkg = Url(TestServers().faultTls, L"/fault/pkg/-/pkg.bin", true);
+        Serve(L"p/" + std::wstring(kStubPath), StubDocument({pkg, pkg, pkg, pkg, pkg}));
+        Wardline(Url(TestServers().faultTls, server, true), Material(c.list));
         log_.Clear();
-        const size_t before = NginxRequests(stubUri).size();
         TempDir work;
-        EXPECT_EQ(listed ? DownloadSuccess : DownloadFailedCertificate, Run(work.Path() + L"\\")) << listed;
+        EXPECT_EQ(c.result, Run(work.Path() + L"\\")) << Narrow(c.key);
         EXPECT_TRUE(log_.HasLine(L"Downloader::ConfigureCertVerifier: Wardline certificates aquired", 4));
-        EXPECT_EQ(listed ? 0u : 4u, log_.Count(L"Server failed authenticity check"));
-        EXPECT_EQ(before + (listed ? 1 : 4), NginxRequests(stubUri, before + 4).size()) << listed;
-    }
-}
-
-// The failed stub configuration is asked for again over plain HTTP (port 80, where nothing
-// answers): the Date of the certificate list, the last success, is the server's time.
-TEST_F(DownloaderTest, ClockCheckReportsAServerMoreThanSevenDaysAway)
-{
-    for (const int offset : {-604801, 604800}) {
-        const std::wstring key = L"clock" + std::to_wstring(offset);
-        Wardline(Url(TestServers().faultTls, L"/fault/" + key + L"/date=" + std::to_wstring(offset), true),
-                 Material(L"server-changed.txt"));
-        log_.Clear();
-        TempDir work;
-        EXPECT_EQ(offset < 0 ? DownloadFailedCertificateClock : DownloadFailedCertificate, Run(work.Path() + L"\\"));
-        EXPECT_EQ(offset < 0, log_.Contains(L"Downloader::CheckSystemTime: Local time differs from server time by "));
-        const std::vector<std::string> seen = Seen(key);
-        ASSERT_EQ(5u, seen.size()) << offset; // the list, then four refused attempts
-        EXPECT_EQ("GET 200", seen[0]);
+        EXPECT_EQ(c.requests == 5 ? 4u : 0u, log_.Count(L"Server failed authenticity check")) << Narrow(c.key);
+        EXPECT_EQ(c.result == DownloadFailedCertificateClock,
+                  log_.Contains(L"Downloader::CheckSystemTime: Local time differs from server time by "));
+        EXPECT_EQ(c.requests, Seen(c.key).size()) << Narrow(c.key);
     }
 }
 
