@@ -11,6 +11,7 @@
 // installing state until aborted, IgnoreAbort = 1 to work on after an abort.
 #include <windows.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include <string>
 
@@ -82,6 +83,20 @@ bool IsAdministrator()
     const BOOL checked = CheckTokenMembership(nullptr, administrators, &member);
     FreeSid(administrators);
     return checked && member;
+}
+
+// The installer that started this program (the shell makes it the parent, also across the
+// elevation prompt). Null when it cannot be found.
+VmCommon::UniqueHandle OpenParentProcess()
+{
+    VmCommon::UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry))
+        if (entry.th32ProcessID == GetCurrentProcessId())
+            return VmCommon::UniqueHandle(OpenProcess(SYNCHRONIZE, FALSE, entry.th32ParentProcessID));
+    return {};
 }
 
 bool AdminInstaller::OpenCommObjects()
@@ -203,8 +218,11 @@ InstallResult AdminInstaller::Run()
     knobs_.stall = users_.ReadDword(testKey.c_str(), L"Stall", flag) && flag == 1;
     knobs_.ignoreAbort = users_.ReadDword(testKey.c_str(), L"IgnoreAbort", flag) && flag == 1;
 
-    const HANDLE signals[] = {abortEvent_.get(), runEvent_.get()};
-    if (WaitForMultipleObjects(2, signals, FALSE, INFINITE) != WAIT_OBJECT_0 + 1 && !knobs_.ignoreAbort)
+    // An installer that ends without either signal must not leave this elevated process waiting.
+    const VmCommon::UniqueHandle installer = OpenParentProcess();
+    const HANDLE signals[] = {abortEvent_.get(), runEvent_.get(), installer.get()};
+    const DWORD signalled = WaitForMultipleObjects(installer ? 3 : 2, signals, FALSE, INFINITE);
+    if (signalled != WAIT_OBJECT_0 + 1 && !(signalled == WAIT_OBJECT_0 && knobs_.ignoreAbort))
         return InstallResults::Cancelled;
     VM_ORL_LOG(LevelInfo, L"%s: Run signal received", L"AdminInstaller::Run");
 
