@@ -35,23 +35,19 @@ TEST(DownloaderCore, InstallerTakesWhatTheOthersLeaveOfNinety)
 TEST(DownloaderCore, ProgressIsCreditedOnceAndNeverTakenBack)
 {
     // (current, total) reports of one task of weight 10, and the points each adds.
-    const struct {
-        const char* name;
-        std::vector<std::pair<uint32_t, uint32_t>> reports;
-        std::vector<uint32_t> added;
-    } cases[] = {
-        {"rising", {{0, 1000}, {250, 1000}, {990, 1000}, {1000, 1000}}, {0, 2, 7, 1}},
-        {"restart from zero", {{600, 1000}, {0, 1000}, {500, 1000}, {1000, 1000}}, {6, 0, 0, 4}},
-        {"unknown total, then finished", {{4000000, 0xFFFFFFFF}, {0, 0}}, {0, 10}},
-        {"more than announced", {{3000, 1000}, {1000, 1000}}, {10, 0}},
-        {"near 4 GiB", {{0xFFFFFFF0, 0xFFFFFFFE}}, {9}},
+    // Each case: (current, total, points added) in turn. Rising; restarting from zero; an unknown
+    // total, then finished; more than announced; near 4 GiB.
+    const std::vector<std::vector<uint32_t>> cases[] = {
+        {{0, 1000, 0}, {250, 1000, 2}, {990, 1000, 7}, {1000, 1000, 1}},
+        {{600, 1000, 6}, {0, 1000, 0}, {500, 1000, 0}, {1000, 1000, 4}},
+        {{4000000, 0xFFFFFFFF, 0}, {0, 0, 10}},
+        {{3000, 1000, 10}, {1000, 1000, 0}},
+        {{0xFFFFFFF0, 0xFFFFFFFE, 9}},
     };
-    for (const auto& c : cases) {
+    for (size_t n = 0; n < std::size(cases); ++n) {
         uint32_t credited = 0;
-        std::vector<uint32_t> added;
-        for (const auto& [current, total] : c.reports)
-            added.push_back(CreditProgress(current, total, 10, credited));
-        EXPECT_EQ(c.added, added) << c.name;
+        for (const auto& report : cases[n])
+            EXPECT_EQ(report[2], CreditProgress(report[0], report[1], 10, credited)) << "case " << n;
     }
 }
 
