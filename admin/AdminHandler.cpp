@@ -108,7 +108,7 @@ bool AdminHandler::WriteToFile(const std::wstring& path, const void* bytes, uint
     }
     // The lock reads the file, which a handle that writes would not share.
     file.reset();
-    if (!LockAndVerify(path, bytes, written == size ? size : written, fileLock_)) {
+    if (!LockAndVerify(path, bytes, written, fileLock_)) {
         VM_ORL_LOG(LevelError, L"%s: Failed to lock dropped file '%s': %lu",
                    L"AdminHandler::WriteToFile", path.c_str(), GetLastError());
         return false;
