@@ -28,13 +28,22 @@ SettingProvider* SettingProvider::Instance()
 SettingProvider::SettingProvider() = default;
 SettingProvider::~SettingProvider() = default;
 
-std::wstring SettingProvider::GetSelectedLanguage() const { return selectedLanguage_; }
+// The language dialog's thread and the worker both reach the selected language: one lock guards it.
+std::wstring SettingProvider::GetSelectedLanguage() const
+{
+    AcquireSRWLockShared(&languageLock_);
+    std::wstring language = selectedLanguage_;
+    ReleaseSRWLockShared(&languageLock_);
+    return language;
+}
 
 std::vector<std::wstring> SettingProvider::GetLanguages() const { return languages_; }
 
 void SettingProvider::SelectLanguage(const std::wstring& language)
 {
+    AcquireSRWLockExclusive(&languageLock_);
     selectedLanguage_ = language;
+    ReleaseSRWLockExclusive(&languageLock_);
     VM_ORL_LOG(LevelDebug, L"%s: Language '%s' selected", L"SettingProvider::SelectLanguage",
                language.c_str());
 }
@@ -59,7 +68,7 @@ bool SettingProvider::ParseResources(HMODULE module, UINT localizedId, UINT cust
 
 std::wstring SettingProvider::GetText(const std::wstring& key) const
 {
-    return GetTextForLanguage(key, selectedLanguage_);
+    return GetTextForLanguage(key, GetSelectedLanguage());
 }
 
 std::wstring SettingProvider::GetTextForLanguage(const std::wstring& key,
@@ -70,7 +79,7 @@ std::wstring SettingProvider::GetTextForLanguage(const std::wstring& key,
 
 std::wstring SettingProvider::GetSetting(const std::wstring& key) const
 {
-    return GetSettingForLanguage(key, selectedLanguage_);
+    return GetSettingForLanguage(key, GetSelectedLanguage());
 }
 
 std::wstring SettingProvider::GetSettingForLanguage(const std::wstring& key,
@@ -143,7 +152,7 @@ void SettingProvider::ParseLine(std::wstring_view line, bool customization)
 
 std::wstring SettingProvider::DumpSettings() const
 {
-    return VmSettings::DumpSettings(languages_, customization_, selectedLanguage_);
+    return VmSettings::DumpSettings(languages_, customization_, GetSelectedLanguage());
 }
 
 bool SettingProvider::IsWardlineMode() const

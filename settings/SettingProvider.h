@@ -78,6 +78,7 @@ public:
 private:
     VmSettings::PropertyTable localized_;
     VmSettings::PropertyTable customization_;
+    mutable SRWLOCK languageLock_ = SRWLOCK_INIT;
     std::wstring selectedLanguage_;
     std::vector<std::wstring> languages_;
 

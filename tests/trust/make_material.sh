@@ -2,7 +2,9 @@
 # Usage: make_material.sh <folder> [test...]: fresh material, then the test. A DSA key with a
 # 160-bit q (as CNG takes it), a certificate to pin, and lists signed with the key.
 set -euo pipefail
-mkdir -p "$1" && pushd "$1" >/dev/null
+# One run at a time: the lock stays held through the test (exec keeps the descriptor), so no other
+# run rewrites the material while a test reads it.
+mkdir -p "$1" && exec 9>"$1.lock" && flock 9 && pushd "$1" >/dev/null
 openssl genpkey -genparam -algorithm DSA -pkeyopt dsa_paramgen_bits:1024 \
   -pkeyopt dsa_paramgen_q_bits:160 -out params.pem 2>/dev/null
 openssl genpkey -paramfile params.pem -out key.pem
