@@ -1,12 +1,10 @@
 // The agent's "LWLocalInfoAPI.dll" and Security Center's "wscapi.dll" (which Wine lacks) as the
 // tests need them: one library, copied under both names. Answers come from the environment:
-//   VM_LOCALINFO_INIT       result of the initialisation (default 0)
 //   VM_LOCALINFO_INSTALLED  family ids reported as installed, e.g. "300,900"
 //   VM_WSC_HEALTH           "<antivirus>,<antispyware>" health (0 good, 2 poor), or "fail"
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cwchar>
 
 namespace {
@@ -20,20 +18,16 @@ const wchar_t* Environment(const wchar_t* name)
 
 } // namespace
 
-extern "C" __declspec(dllexport) DWORD WINAPI LWLocalInfo_DelayLoadInitialize()
-{
-    return wcstoul(Environment(L"VM_LOCALINFO_INIT"), nullptr, 10);
-}
+extern "C" __declspec(dllexport) DWORD WINAPI LWLocalInfo_DelayLoadInitialize() { return 0; }
 
 // 0 when a product of the family is installed.
 extern "C" __declspec(dllexport) DWORD WINAPI LWLocalInfo_GetAppInstallationStatus(DWORD familyId)
 {
-    for (const wchar_t* p = Environment(L"VM_LOCALINFO_INSTALLED"); *p;) {
+    for (const wchar_t* p = Environment(L"VM_LOCALINFO_INSTALLED"); *p; p += *p == L',') {
         wchar_t* end = nullptr;
-        const unsigned long id = wcstoul(p, &end, 10);
-        if (end != p && id == familyId)
+        if (wcstoul(p, &end, 10) == familyId)
             return 0;
-        p = end != p ? end : p + 1;
+        p = end == p ? p + 1 : end;
     }
     return 1;
 }
@@ -41,12 +35,12 @@ extern "C" __declspec(dllexport) DWORD WINAPI LWLocalInfo_GetAppInstallationStat
 // A question about several providers gets the worst health among them, as Security Center's does.
 extern "C" __declspec(dllexport) HRESULT WINAPI WscGetSecurityProviderHealth(DWORD providers, int* health)
 {
-    const wchar_t* value = Environment(L"VM_WSC_HEALTH");
-    if (!*value || wcscmp(value, L"fail") == 0)
-        return E_FAIL;
     wchar_t* next = nullptr;
+    const wchar_t* value = Environment(L"VM_WSC_HEALTH");
     const int antivirus = static_cast<int>(wcstol(value, &next, 10));
-    const int antispyware = *next == L',' ? static_cast<int>(wcstol(next + 1, nullptr, 10)) : 0;
+    if (next == value || *next != L',')
+        return E_FAIL;
+    const int antispyware = static_cast<int>(wcstol(next + 1, nullptr, 10));
     *health = std::max((providers & 4) ? antivirus : 0, (providers & 8) ? antispyware : 0);
     return S_OK;
 }

@@ -1,6 +1,6 @@
-// The probes of the Windows installation, run in every prefix of tests/system/CMakeLists.txt; each
-// prefix's test entry says what it should answer. The shared prefix is Wine's default, a Windows 7
-// SP1 workstation without Security Center.
+// What a prefix answers, run in every prefix of tests/system/CMakeLists.txt; each prefix's test
+// entry says what to expect. The shared prefix is Wine's default (Windows 7 SP1 workstation)
+// without Security Center and without an agent.
 #include "system/SystemInfo.h"
 
 #include <windows.h>
@@ -8,12 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "common/VmPath.h"
+#include "system/ExistingAgent.h"
 #include "tests/support/CaptureLog.h"
-
-using VmOrlLogging::LevelDebug;
-using VmOrlLogging::LevelError;
-using VmOrlLogging::LevelInfo;
-using VmOrlLogging::LevelWarning;
 
 namespace {
 
@@ -26,51 +22,49 @@ std::wstring Expected(const wchar_t* name, const wchar_t* fallback)
 
 } // namespace
 
-TEST(SystemInfo, OperatingSystemCheckOfThisPrefix)
+TEST(ThisPrefix, OperatingSystemCheck)
 {
     VmTest::CaptureLog& log = VmTest::CaptureLog::Install();
     const std::wstring expected = Expected(L"VM_EXPECT_OS", L"supported"); // or "old", "server"
     EXPECT_EQ(expected == L"supported", SystemInfo::IsOperatingSystemSupported());
     const std::wstring function = L"SystemInfo::IsOperatingSystemSupported: ";
-    EXPECT_EQ(expected == L"server", log.HasLine(function + L"OS type is not WORKSTATION", LevelWarning));
-    EXPECT_EQ(expected != L"server", log.HasLine(function + L"Checking Windows 7SP1 or later", LevelDebug));
+    EXPECT_EQ(expected == L"server", log.HasLine(function + L"OS type is not WORKSTATION", VmOrlLogging::LevelWarning));
+    EXPECT_EQ(expected != L"server", log.HasLine(function + L"Checking Windows 7SP1 or later", VmOrlLogging::LevelDebug));
 }
 
-TEST(SystemInfo, SecurityCenterOfThisPrefix)
+TEST(ThisPrefix, SecurityCenter)
 {
     VmTest::CaptureLog& log = VmTest::CaptureLog::Install();
-    const std::wstring function = L"WscInfo::IsSecurityProductActive: ";
-    if (Expected(L"VM_EXPECT_WSC", L"absent") == L"absent") {
-        EXPECT_FALSE(WscInfo::IsSecurityProductActive());
-        EXPECT_TRUE(log.HasLine(function + L"Failed to load '" + VmPath::GetSystemDirectoryPath() +
-                                    L"\\wscapi.dll': 126", LevelError)) << log.Dump();
-        return;
-    }
-    const struct {
-        const wchar_t* health; // antivirus, antispyware
-        bool active;
-        const wchar_t* line;
-        int level;
-    } cases[] = {
-        {L"0,0", true, L"Security product health: good", LevelInfo},
-        {L"0,2", false, L"Security product health: NOT GOOD", LevelInfo},
-        {L"2,0", false, L"Security product health: NOT GOOD", LevelInfo},
-        {L"fail", false, L"Failed to get security status from WSC", LevelWarning},
-    };
+    const bool present = Expected(L"VM_EXPECT_WSC", L"absent") == L"present";
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"0,0", L"Security product health: good"},
+        {L"0,2", L"Security product health: NOT GOOD"}, // antispyware poor
+        {L"2,0", L"Security product health: NOT GOOD"},
+        {L"fail", L"Failed to get security status from WSC"}};
     for (const auto& c : cases) {
-        SetEnvironmentVariableW(L"VM_WSC_HEALTH", c.health);
+        SetEnvironmentVariableW(L"VM_WSC_HEALTH", c.first);
         log.Clear();
-        EXPECT_EQ(c.active, WscInfo::IsSecurityProductActive()) << c.health;
-        EXPECT_TRUE(log.HasLine(function + c.line, c.level)) << log.Dump();
+        EXPECT_EQ(present && c.first == cases[0].first, WscInfo::IsSecurityProductActive()) << c.first;
+        const std::wstring line = present ? c.second
+                                          : L"Failed to load '" + VmPath::GetSystemDirectoryPath() + L"\\wscapi.dll': 126";
+        EXPECT_TRUE(log.HasLine(L"WscInfo::IsSecurityProductActive: " + line)) << log.Dump();
     }
     EXPECT_EQ(nullptr, GetModuleHandleW(L"wscapi.dll")); // not kept after the question
+}
+
+TEST(ThisPrefix, InstalledAgent)
+{
+    // The demo package's version and operator where it is installed.
+    const std::wstring found = ExistingAgent::IsInstalled()
+        ? ExistingAgent::GetInstalledVersion() + L" " + ExistingAgent::GetFirstOperator() : L"";
+    EXPECT_EQ(Expected(L"VM_EXPECT_AGENT", L""), found);
+    EXPECT_FALSE(ExistingAgent::IsBrokenInstallation());
 }
 
 TEST(SystemInfo, FreeDiskSpaceAndUniversalCrt)
 {
     const uint32_t free = GetFreeDiskSpaceMB(VmPath::GetTempDirectoryPath());
-    EXPECT_GT(free, 0u);
-    EXPECT_NE(0xFFFFFFFFu, free);
+    EXPECT_TRUE(free > 0 && free != 0xFFFFFFFFu) << free;
     wchar_t absent[] = L"Z:\\";
     while (GetLogicalDrives() & (1u << (absent[0] - L'A')))
         --absent[0];

@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
-# os_prefix.sh PREFIX EDITION [WSCAPI]: brings up a Wine prefix that reports one Windows edition
-# (win7: 7 without service pack, win7sp1, win10, server: Server 2019), created on first use and
-# reused; with WSCAPI, that library becomes the prefix's Security Center.
-# Windows 10 is winecfg's version setting. The others are the version values Windows itself keeps
-# in the registry, which Wine reads when the setting is absent: winecfg has no Windows 7 without a
-# service pack, and Wine 8.0's table swaps "win7" and "win2008r2" (win7 reports a server).
+# os_prefix.sh PREFIX EDITION [WSCAPI|-] [MSI]: brings up a Wine prefix that reports one Windows
+# edition (win7: 7 without service pack, win7sp1, win10, server: Server 2019), created on first use
+# and reused; WSCAPI becomes its Security Center, MSI is installed.
+# os_prefix.sh PREFIX --stop [MSI]: removes the package again and stops the prefix.
+# Windows 10 is winecfg's version setting. The others are the version values Windows keeps in the
+# registry, which Wine reads when the setting is absent: winecfg has no Windows 7 without service
+# pack, and Wine 8.0's table swaps "win7" and "win2008r2" (win7 reports a server).
 set -euo pipefail
-prefix=$1 edition=$2 wscapi=${3:-}
-run=$(dirname "$0")/../../scripts/wine-run.sh
-"$run" "$prefix" --start
-reg() { "$run" "$prefix" reg "$@" /f >/dev/null; }
+prefix=$1 edition=$2 wscapi=${3:--} msi=${4:--}
+run() { "$(dirname "$0")/../../scripts/wine-run.sh" "$prefix" "$@"; }
+if [ "$edition" = --stop ]; then
+  [ "${3:--}" = - ] || run msiexec /x "$3" /qn </dev/null >/dev/null 2>&1 || true
+  run --stop
+  exit
+fi
+run --start
+reg() { run reg "$@" /f >/dev/null; }
 registry_version() { # major minor build service-pack product-type
-  "$run" "$prefix" reg delete 'HKCU\Software\Wine' /v Version /f >/dev/null 2>&1 || true
+  run reg delete 'HKCU\Software\Wine' /v Version /f >/dev/null 2>&1 || true
   local nt='HKLM\Software\Microsoft\Windows NT\CurrentVersion'
   reg add "$nt" /v CurrentVersion /d "$1.$2"
   reg add "$nt" /v CurrentMajorVersionNumber /t REG_DWORD /d "$1"
@@ -26,6 +32,7 @@ case $edition in
   win7sp1) registry_version 6 1 7601 1 WinNT ;;
   win10) reg add 'HKCU\Software\Wine' /v Version /d win10 ;;
   server) registry_version 10 0 17763 0 ServerNT ;;
-  *) echo "os_prefix.sh: unknown edition $edition" >&2; exit 2 ;;
 esac
-if [ -n "$wscapi" ]; then cp "$wscapi" "$prefix/drive_c/windows/system32/wscapi.dll"; fi
+[ "$wscapi" = - ] || cp "$wscapi" "$prefix/drive_c/windows/system32/wscapi.dll"
+# The agent the package starts must not hold the test runner's output open.
+[ "$msi" = - ] || run msiexec /i "$msi" /qn </dev/null >/dev/null 2>&1
