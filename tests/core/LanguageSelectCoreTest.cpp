@@ -26,7 +26,6 @@ TEST(LanguageSelectCore, DecidesAndLocks)
     } cases[] = {
         {"language only reaches 4", {L"de", L"DE"}, {}, L"", L"en", L"4", nullptr, S::Environment, L"de", 4, true, false},
         {"language and country", {L"pt", L"BR"}, {}, L"", L"en", L"4", nullptr, S::Environment, L"pt-BR", 5, true, false},
-        {"Swiss German", {L"de", L"CH"}, {}, L"", L"en", L"4", nullptr, S::Environment, L"de", 4, true, false},
         {"not offered: fallback", {L"ko", L"KR"}, {}, L"", L"en", L"4", nullptr, S::Environment, L"en", 1, false, false},
         {"country matches a tag", {L"gsw", L"DE"}, {}, L"", L"en", L"4", nullptr, S::Environment, L"de", 2, false, false},
         {"case never matters here", {L"ES", L"mx"}, {}, L"", L"en", L"4", nullptr, S::Environment, L"es-MX", 5, true, false},

@@ -4,14 +4,6 @@
 
 using namespace VmOrlLogging;
 
-TEST(LogFormat, LevelTags)
-{
-    const wchar_t* const tags[] = {L"  ", L"*F", L"*E", L".W", L" I", L" D", L" V", L"  "};
-    for (int level = 0; level < 8; ++level)
-        EXPECT_STREQ(tags[level], LevelTag(level)) << level;
-    EXPECT_STREQ(L"  ", LevelTag(-4));
-}
-
 TEST(LogFormat, OffsetFollowsDaylightOrStandardBias)
 {
     // India: Bias -330, no daylight time.
@@ -34,13 +26,17 @@ TEST(LogFormat, StartBannerOffsets)
               StartBanner(765, 1, true));
 }
 
-TEST(LogFormat, LineLayout)
+// Tags outside levels 1 to 6 are two blanks.
+TEST(LogFormat, LineLayoutAndLevelTags)
 {
     const LineTime time{2017, 12, 6, 5, 16, 19, 42};
     EXPECT_EQ(L"2017-12-06 05:16:19.042 [0a1c.0b20]  I: DialogProgress::OnCancel: User clicked 'Cancel'\r\n",
               FormatLine(time, 0x0a1c, 0x0b20, 4, L"DialogProgress::OnCancel: User clicked 'Cancel'"));
     EXPECT_EQ(L"2017-12-06 05:16:19.042 [12345.0001] *E: x\r\n", FormatLine(time, 0x12345, 1, 2, L"x"));
-    EXPECT_EQ(L"2017-12-06 05:16:19.042 [0000.0000]   : \r\n", FormatLine(time, 0, 0, 9, L""));
+    const wchar_t* const tags[] = {L"  ", L"*F", L"*E", L".W", L" I", L" D", L" V", L"  "};
+    for (int level = 0; level < 8; ++level)
+        EXPECT_STREQ(tags[level], LevelTag(level)) << level;
+    EXPECT_STREQ(L"  ", LevelTag(-4));
 }
 
 TEST(LogFormat, DerivedNames)

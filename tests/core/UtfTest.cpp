@@ -1,4 +1,3 @@
-#include "common/Format.h"
 #include "common/Utf.h"
 
 #include <gtest/gtest.h>
@@ -46,23 +45,4 @@ TEST(Utf, BadSequences)
         EXPECT_FALSE(Utf8ToWideStrict(c.input, strict)) << c.input;
         EXPECT_TRUE(strict.empty()) << c.input;
     }
-}
-
-std::wstring Format(size_t limit, const wchar_t* format, ...)
-{
-    std::wstring text;
-    va_list args;
-    va_start(args, format);
-    const bool fits = VmCommon::FormatGrowing(text, format, args, 16, limit);
-    va_end(args);
-    return fits ? text : L"<does not fit>";
-}
-
-// The buffer doubles from 16: a va_list reused without a copy would garble the later attempts.
-TEST(FormatGrowing, GrowsUpToItsLimit)
-{
-    const std::wstring mid(5000, L'm');
-    EXPECT_EQ(L"7 " + mid + L" end", Format(100000, L"%d %ls %ls", 7, mid.c_str(), L"end"));
-    EXPECT_EQ(std::wstring(4095, L'a'), Format(8192, L"%ls", std::wstring(4095, L'a').c_str()));
-    EXPECT_EQ(L"<does not fit>", Format(8192, L"%ls", std::wstring(4096, L'a').c_str()));
 }

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -13,38 +14,33 @@ namespace {
 using VmSettings::ImageHeaders;
 using VmSettings::ImageSizeFromHeaders;
 
-void Put(std::vector<uint8_t>& b, size_t at, uint32_t v, int bytes)
+void Put(std::vector<uint8_t>& b, size_t at, uint32_t v, int bytes = 4)
 {
     for (int i = 0; i < bytes; ++i)
         b[at + i] = (v >> (8 * i)) & 0xFF;
 }
-void Put16(std::vector<uint8_t>& b, size_t at, uint32_t v) { Put(b, at, v, 2); }
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) { Put(b, at, v, 4); }
 
-struct Section {
-    uint32_t pointer;
-    uint32_t size;
-};
+using Section = std::pair<uint32_t, uint32_t>; // raw data pointer and size
 
 // Headers as a linker writes them: DOS header, PE signature at 0x80, file header, optional
 // header of the given size, section table.
-std::vector<uint8_t> Headers(uint16_t optionalSize, uint32_t sizeOfHeaders, std::vector<Section> sections)
+std::vector<uint8_t> Headers(uint16_t optionalSize, std::vector<Section> sections)
 {
     std::vector<uint8_t> b(0x400, 0);
     b[0] = 'M';
     b[1] = 'Z';
     const size_t pe = 0x80;
-    Put32(b, 0x3C, pe);
+    Put(b, 0x3C, pe);
     std::memcpy(&b[pe], "PE\0\0", 4);
-    Put16(b, pe + 4 + 2, static_cast<uint32_t>(sections.size()));
-    Put16(b, pe + 4 + 16, optionalSize);
+    Put(b, pe + 4 + 2, static_cast<uint32_t>(sections.size()), 2);
+    Put(b, pe + 4 + 16, optionalSize, 2);
     const size_t optional = pe + 24;
-    Put16(b, optional, optionalSize == 240 ? 0x20B : 0x10B);
-    Put32(b, optional + 60, sizeOfHeaders);
+    Put(b, optional, optionalSize == 240 ? 0x20B : 0x10B, 2);
+    Put(b, optional + 60, 0x400); // SizeOfHeaders
     const size_t table = optional + optionalSize;
     for (size_t i = 0; i < sections.size(); ++i) {
-        Put32(b, table + 40 * i + 16, sections[i].size);
-        Put32(b, table + 40 * i + 20, sections[i].pointer);
+        Put(b, table + 40 * i + 16, sections[i].second);
+        Put(b, table + 40 * i + 20, sections[i].first);
     }
     return b;
 }
@@ -83,9 +79,9 @@ TEST(ImageSize, EndsWithTheFurthestSectionOrRefuses)
         {"headers cut short", 224, one, {}, 0x100, ImageHeaders::NotPe, 0},
     };
     for (const auto& c : cases) {
-        auto headers = Headers(c.optionalSize, 0x400, c.sections);
+        auto headers = Headers(c.optionalSize, c.sections);
         for (const auto& [at, value] : c.patches)
-            Put32(headers, at, value);
+            Put(headers, at, value);
         uint64_t size = 1;
         EXPECT_EQ(c.result, ImageSizeFromHeaders(headers.data(), c.size ? c.size : headers.size(), size)) << c.name;
         EXPECT_EQ(c.end, size) << c.name;

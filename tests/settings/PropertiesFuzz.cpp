@@ -1,5 +1,6 @@
-// Arbitrary bytes through the path of an embedded resource: strict UTF-8, then the parser, the
-// language list and every lookup. Checks the invariants a caller relies on.
+// Arbitrary bytes through the path of an embedded resource: UTF-8 (lenient decoding must round
+// trip, strict decoding gates the rest), then the parser, the language list and every lookup.
+// Checks the invariants a caller relies on.
 #include "common/Text.h"
 #include "common/Utf.h"
 #include "settings/PayloadCore.h"
@@ -18,6 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     uint64_t imageSize = 0;
     ImageSizeFromHeaders(data, size, imageSize);
 
+    const std::wstring lenient = VmCommon::Utf8ToWide(bytes);
+    if (VmCommon::Utf8ToWide(VmCommon::WideToUtf8(lenient)) != lenient)
+        abort();
     std::wstring text;
     if (!VmCommon::Utf8ToWideStrict(bytes, text))
         return 0;
