@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "common/VmPathCore.h"
 #include "common/logging/VmOrlLogging.h"
 #include "download/StubConfigCore.h"
 #include "download/StubConfigParser.h"
@@ -167,7 +168,8 @@ bool Downloader::IsAborted() const
 
 std::wstring Downloader::InWorkDirectory(const wchar_t* name) const
 {
-    return workDirectory_ + name;
+    // The installer's work directory comes without a trailing separator.
+    return VmPath::PathCombine(workDirectory_, name);
 }
 
 void Downloader::OnTaskComplete()
@@ -457,7 +459,7 @@ bool Downloader::ShouldSelfUpgrade()
                        VM_VERSION_BUILD)) {
         VM_ORL_LOG(LevelInfo, L"%s: Self-upgrade is needed, current: %d.%02d.%d, available: %s",
                    kFunction, VM_VERSION_MAJOR, VM_VERSION_MINOR, VM_VERSION_BUILD, version.c_str());
-        upgradePath_ = workDirectory_ + UpgradeFileName(OwnFileName());
+        upgradePath_ = InWorkDirectory(UpgradeFileName(OwnFileName()).c_str());
         return true;
     }
     VM_ORL_LOG(LevelDebug, L"%s: Self-upgrade is not needed, available: %s", kFunction, version.c_str());

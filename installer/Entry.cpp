@@ -1,10 +1,12 @@
 // The process from its first instruction to its exit code.
 #include <windows.h>
 
+#include "admin/AdminHandler.h"
 #include "common/DelayLoad.h"
 #include "common/Handles.h"
 #include "common/Security.h"
 #include "common/logging/VmOrlLogging.h"
+#include "download/Downloader.h"
 #include "gui/GuiManager.h"
 #include "gui/GuiSettings.h"
 #include "gui/GuiSilent.h"
@@ -68,6 +70,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     }
     InstallerExt::HandleWaitForActiveUser();
 
+    // The copy takes the lock and runs everything; this process only waits for it.
+    InstallResult exitCode = InstallResults::Failed;
+    if (InstallerExt::RunFromSecureLocation(exitCode)) {
+        VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: Secure copy finished: %d (%s)", kFunction, exitCode,
+                   ResultName(exitCode));
+        return exitCode;
+    }
+
     VmCommon::UniqueHandle mutex;
     // A second instance waits about 10 s for the first to end.
     if (!VmCommon::TakeInstanceMutex(kFirstStageMutex, kMutexTries, kMutexRetryMs, mutex)) {
@@ -86,7 +96,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     if (VmSettings::HasWardlineMarker(instance) && settings->ParsePayload())
         VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: Wardline mode is active", kFunction);
 
-    InstallResult exitCode = InstallResults::Failed;
     VmCommon::UniqueHandle stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!stopEvent) {
         VM_ORL_LOG(VmOrlLogging::LevelFatal, L"%s: Failed to create stop event", kFunction);
@@ -100,19 +109,26 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         } else {
             gui = std::make_unique<GuiManager>(instance, stopEvent.get(), guiSettings);
         }
-        {
-            const VmOptionParser& options = GetOptionParser();
-            LanguageSelect languageSelect(*settings, {options.IsSet(OptionName::Language),
-                                                      options.GetValue(OptionName::Language)});
-            Installer installer(*gui, languageSelect, stopEvent.get());
-            gui->Start();
-            exitCode = installer.MainLogic();
-            gui->Stop();
-            installer.CleanUp(exitCode);
-            // Reverse order of creation; GDI+ goes last, after everything that draws.
-            stopEvent.reset();
-            gui.reset();
-        }
+        // Everything the sequence drives; released in the reverse order of creation.
+        const VmOptionParser& options = GetOptionParser();
+        auto downloader = std::make_unique<Downloader>(stopEvent.get(), *settings);
+        auto adminHandler = std::make_unique<AdminHandler>(instance, stopEvent.get());
+        auto languageSelect = std::make_unique<LanguageSelect>(
+            *settings, VmSettings::LanguageOption{options.IsSet(OptionName::Language),
+                                                  options.GetValue(OptionName::Language)});
+        auto installer = std::make_unique<Installer>(*gui, *downloader, *adminHandler, *languageSelect,
+                                                     stopEvent.get(), *settings, options);
+        gui->Start();
+        exitCode = installer->MainLogic();
+        gui->Stop();
+        installer->CleanUp(exitCode);
+        stopEvent.reset();
+        gui.reset();
+        installer.reset();
+        languageSelect.reset();
+        adminHandler.reset();
+        downloader.reset();
+        // GDI+ goes last, after everything that draws.
     }
 
     VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: Exiting with code: %d (%s)", kFunction, exitCode,

@@ -37,7 +37,9 @@ TEST(DemoMsi, InstallsTheAgentWhichSignalsTheStubExitEvent)
         VmPath::GetKnownFolder(VmPath::KnownFolderProgramFiles) + L"\\Velmora\\Tolvi\\";
     for (const wchar_t* file : {L"TolviAgent.exe", L"trigger.exe", L"vmuninstall.exe"})
         EXPECT_TRUE(VmPath::FileExistsPath(installPath + file)) << file;
+    // The package is the 32-bit one the real agent is: its values are in the 32-bit view.
     VmCommon::Win32Registry machine;
+    machine.SetAccessFlags(KEY_WOW64_32KEY);
     std::wstring value;
     const std::pair<const wchar_t*, std::wstring> values[] = {
         {L"Version", L"2.4.112"}, {L"ProductName", L"Tolvi Internet Security"},
