@@ -28,8 +28,9 @@ test: build
 	@cd build && ctest -j $(JOBS) --timeout 900; rc=$$?; \
 	  bash ../scripts/wine-run.sh $(CURDIR)/build/win64/wineprefix --stop; exit $$rc
 
+# GUI=1: with the dialogs on $$DISPLAY.
 demo: build
-	@bash scripts/demo.sh
+	@GUI=$(GUI) bash scripts/demo.sh
 
 # Benchmarks print ratios against a peer measured in the same run; they are not tests.
 bench: build
@@ -37,8 +38,8 @@ bench: build
 
 # Pictures of every dialog state at 96 and 144 DPI, kept as artifacts; not part of the tests.
 screenshots: build
-	@python3 tests/gui/screenshots.py $(CURDIR)/scripts/wine-run.sh $(CURDIR)/build/win64/wineprefix-gui \
-	  $(CURDIR)/build/win64/tests/gui/gui_walk.exe $(CURDIR)/build/win64/screenshots en ja ru
+	@python3 tools/screenshots.py $(CURDIR)/scripts/wine-run.sh $(CURDIR)/build/win64/wineprefix-gui \
+	  $(CURDIR)/build/win64/tools/ScreenshotWalk.exe $(CURDIR)/build/win64/screenshots en ja ru
 
 clean:
 	rm -rf build
