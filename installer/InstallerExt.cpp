@@ -1,10 +1,13 @@
 #include "installer/InstallerExt.h"
 
 #include "common/Handles.h"
+#include "common/Process.h"
 #include "common/Registry.h"
 #include "common/Session.h"
 #include "common/VmPath.h"
 #include "common/logging/VmOrlLogging.h"
+#include "download/Signature.h"
+#include "gui/IGuiManager.h"
 #include "installer/VmOptionParser.h"
 #include "settings/SettingProvider.h"
 
@@ -15,6 +18,30 @@ namespace {
 
 constexpr wchar_t kDebugKey[] = L"SOFTWARE\\Velmora\\Tolvi\\Debug";
 constexpr DWORD kActiveUserPollMs = 1000;
+constexpr wchar_t kTrawlFileName[] = L"CleanupTool.exe";
+// How long a progress page that offers to skip the scan stays up before the scan starts.
+constexpr DWORD kSkipOfferMs = 3000;
+
+// Ends a hand-over step with code after showing the error text.
+bool EndWithError(InstallerFields& installer, const wchar_t* text, InstallResult code, InstallResult& result)
+{
+    installer.gui.ShowErrorDialog(installer.settings.GetText(text));
+    result = code;
+    return false;
+}
+
+// A downloaded program is started only when it carries the maker's signature.
+bool ValidateDownloadedProgram(InstallerFields& installer, const std::wstring& path, InstallResult& result)
+{
+    installer.progress.UpdateProgress(1, 0);
+    return CheckSignature(path) || EndWithError(installer, L"ErrorIntegrity", InstallResults::Integrity, result);
+}
+
+// The runs whose directories the run that follows still needs.
+bool IsHandedOn(InstallResult code)
+{
+    return code == InstallResults::PendingReboot || code == InstallResults::Pending;
+}
 
 VmCommon::Win32Registry UserHive()
 {
@@ -202,6 +229,250 @@ bool GetDebugFlag(const wchar_t* name)
         return false;
     VM_ORL_LOG(VmOrlLogging::LevelWarning, L"%s: DEBUG flag '%s' enabled", L"InstallerExt::GetDebugFlag", name);
     return true;
+}
+
+bool SetupWorkDirectory(const VmOptionParser& options, std::wstring& workDir)
+{
+    const wchar_t kFunction[] = L"Installer::SetupWorkDirectory";
+    if (options.IsSet(OptionName::Resume)) {
+        // The resumed run must not ask for a language again: its dialog would come after the
+        // scan or the restart the user already went through.
+        if (!options.HasValue(OptionName::Language)) {
+            VM_ORL_LOG(VmOrlLogging::LevelError, L"%s: Attempt to resume without setting language", kFunction);
+            return false;
+        }
+        workDir = options.GetValue(OptionName::Resume);
+        VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: Resume with directory '%s'", kFunction, workDir.c_str());
+    } else {
+        const std::wstring temp = VmPath::GetTempDirectoryPath();
+        if (temp.empty()) {
+            VM_ORL_LOG(VmOrlLogging::LevelError, L"%s: Failed to get user's temp", kFunction);
+            return false;
+        }
+        workDir = VmPath::CreateUniqueDirectory(temp);
+        if (workDir.empty()) {
+            VM_ORL_LOG(VmOrlLogging::LevelError, L"%s: Failed to create temporary directory: %lu", kFunction,
+                       GetLastError());
+            return false;
+        }
+    }
+    VM_ORL_LOG(VmOrlLogging::LevelDebug, L"%s: Work directory = '%s'", kFunction, workDir.c_str());
+    return true;
+}
+
+bool RunFromSecureLocation(InstallResult& exitCode)
+{
+    if (RunsInPlace(GetOptionParser()))
+        return false;
+    // The folder the program was started from (Downloads, a share) may hold files that Windows
+    // would load into it; a fresh folder of the user's own holds nothing else.
+    const std::wstring dir = VmPath::CreateUniqueDirectory(VmPath::GetTempDirectoryPath());
+    if (dir.empty())
+        return false;
+    std::wstring ownDirectory, ownName;
+    if (!VmPath::GetModulePath(ownDirectory, ownName))
+        return false;
+    const std::wstring target = VmPath::PathCombine(dir, ownName);
+    if (!CopyFileW(VmPath::PathCombine(ownDirectory, ownName).c_str(), target.c_str(), FALSE))
+        return false;
+
+    exitCode = InstallResults::Failed;
+    const std::wstring parameters = SecureCopyParameters(GetCommandLineW());
+    VmCommon::UniqueHandle copy(
+        VmCommon::StartProcess(target.c_str(), parameters.c_str(), CREATE_NO_WINDOW, dir.c_str()));
+    if (copy) {
+        VM_ORL_LOG(VmOrlLogging::LevelDebug, L"%s: Run copy from '%s'", L"InstallerExt::RunFromSecureLocation",
+                   dir.c_str());
+        DWORD code = 0;
+        if (WaitForSingleObject(copy.get(), INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(copy.get(), &code))
+            exitCode = static_cast<InstallResult>(code);
+    }
+    if (!IsHandedOn(exitCode))
+        VmPath::DeleteTree(dir, false);
+    return true;
+}
+
+bool CopyInstallerBack(const VmOptionParser& options)
+{
+    const std::wstring target = options.GetValue(OptionName::CopyBack);
+    if (!VmPath::FileExistsPath(target))
+        return false;
+    const wchar_t kFunction[] = L"Installer::CopyInstallerBack";
+    if (!CopyFileW(VmPath::GetModulePath().c_str(), target.c_str(), FALSE)) {
+        VM_ORL_LOG(VmOrlLogging::LevelWarning, L"%s: Failed to copy self to '%s': error %lu", kFunction,
+                   target.c_str(), GetLastError());
+        return false;
+    }
+    VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: Copied self to '%s'", kFunction, target.c_str());
+    return true;
+}
+
+void DeleteSelfDelayed()
+{
+    // A running program cannot delete its own file; cmd.exe outlives it by the pings.
+    const std::wstring arguments = DeleteSelfArguments(VmPath::GetModulePath());
+    VmCommon::StartSystemProcess(L"cmd.exe", arguments.c_str(), CREATE_NO_WINDOW, nullptr);
+}
+
+void RemoveZoneInformation()
+{
+    const std::wstring stream = VmPath::GetModulePath() + L":Zone.Identifier";
+    if (!DeleteFileW(stream.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        VM_ORL_LOG(VmOrlLogging::LevelWarning, L"%s: Failed to delete Zone.Identifier: %lu",
+                   L"Installer::RemoveZoneInformation", GetLastError());
+}
+
+void CleanUpFiles(InstallResult exitCode, const VmOptionParser& options, const std::wstring& workDir)
+{
+    if (IsHandedOn(exitCode))
+        return;
+    const bool copyBack = options.IsSet(OptionName::CopyBack);
+    if (copyBack)
+        CopyInstallerBack(options);
+    if (!workDir.empty() && !VmPath::DeleteTree(workDir, false))
+        VM_ORL_LOG(VmOrlLogging::LevelWarning, L"%s: Failed to clean up '%s' completely.", L"Installer::CleanUp",
+                   workDir.c_str());
+    CleanupSharedParameters();
+    if (copyBack)
+        DeleteSelfDelayed();
+}
+
+bool CheckSignature(const std::wstring& path)
+{
+    const VmDownload::SignatureResult verdict = VmDownload::VerifyMakerSignature(path);
+    if (verdict == VmDownload::SignatureResult::Success)
+        return true;
+    VM_ORL_LOG(VmOrlLogging::LevelError, L"%s: '%s' failed signature check: %s", L"InstallerExt::CheckSignature",
+               path.c_str(), VmDownload::SignatureResultToString(verdict));
+    return false;
+}
+
+bool LaunchProcess(const std::wstring& path, const std::wstring& parameters)
+{
+    VM_ORL_LOG(VmOrlLogging::LevelDebug, L"%s: Params: %s", L"Installer::LaunchProcess", parameters.c_str());
+    // Detached: the program outlives this one and needs none of its console.
+    return static_cast<bool>(VmCommon::StartProcess(path.c_str(), parameters.c_str(), DETACHED_PROCESS, nullptr));
+}
+
+std::wstring BuildUpgradeCommandLine(bool scanPlanned)
+{
+    return BuildUpgradeCommandLine(GetOptionParser(), SettingProvider::Instance()->GetSelectedLanguage(),
+                                   scanPlanned, VmPath::GetModulePath());
+}
+
+std::wstring BuildTrawlArguments()
+{
+    return BuildTrawlArguments(VmPath::GetModulePath(), SettingProvider::Instance()->GetSelectedLanguage());
+}
+
+bool HandleUpgrade(InstallerFields& installer, const std::wstring& upgradePath, InstallResult& result)
+{
+    const wchar_t kFunction[] = L"Installer::HandleUpgrade";
+    if (upgradePath.empty())
+        return true;
+    if (!ValidateDownloadedProgram(installer, upgradePath, result))
+        return false;
+    if (installer.gui.ShowConfirmDialog(installer.settings.GetText(L"SelfUpgrade")) == GuiAnswers::Cancel) {
+        VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: User cancelled at self-upgrade dialog", kFunction);
+        result = InstallResults::Cancelled;
+        return false;
+    }
+    VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: User accepted self-upgrade", kFunction);
+    const std::wstring parameters =
+        BuildUpgradeCommandLine(installer.options, installer.settings.GetSelectedLanguage(),
+                                installer.scanPlanned, VmPath::GetModulePath());
+    if (!LaunchProcess(upgradePath, parameters)) {
+        VM_ORL_LOG(VmOrlLogging::LevelError, L"%s: Failed to launch self-upgrade: %lu", kFunction, GetLastError());
+        return EndWithError(installer, L"ErrorGeneric", InstallResults::Failed, result);
+    }
+    // The work directory holds the newer installer, so the run ends as handed on and keeps it.
+    VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: Self-upgrade launched", kFunction);
+    result = InstallResults::Pending;
+    return false;
+}
+
+bool HandleTrawl(InstallerFields& installer, const std::wstring& downloadedTrawlPath,
+                 const std::function<void()>& showProgressPage, InstallResult& result)
+{
+    const wchar_t kFunction[] = L"Installer::HandleTrawl";
+    EnsureProgressShownLongEnough(installer);
+    if (!installer.scanPlanned)
+        return true;
+    const std::wstring path = GetTrawlPath(installer.options, installer.workDir, downloadedTrawlPath);
+    if (path.empty())
+        return true;
+    if (!ValidateDownloadedProgram(installer, path, result))
+        return false;
+    if (installer.gui.IsSkipRequested()) {
+        installer.scanPlanned = false;
+        return true;
+    }
+    if (WaitForSingleObject(installer.stopEvent, 0) == WAIT_OBJECT_0) {
+        result = InstallResults::Cancelled;
+        return false;
+    }
+    // The instance the tool starts when done takes this command line and wakes this one.
+    const std::wstring resume = BuildResumeCommandLine(
+        installer.options, installer.settings.GetSelectedLanguage(), installer.workDir);
+    if (!SaveResumeParameters(resume)) {
+        VM_ORL_LOG(VmOrlLogging::LevelError, L"%s: Failed to save resume parameters", kFunction);
+        return EndWithError(installer, L"ErrorGeneric", InstallResults::Failed, result);
+    }
+    const std::wstring arguments =
+        BuildTrawlArguments(VmPath::GetModulePath(), installer.settings.GetSelectedLanguage());
+    if (!LaunchProcess(path, arguments)) {
+        VM_ORL_LOG(VmOrlLogging::LevelError, L"%s: Failed to launch Trawl: %lu", kFunction, GetLastError());
+        return EndWithError(installer, L"ErrorGeneric", InstallResults::Failed, result);
+    }
+    VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: Trawl launched", kFunction);
+    installer.gui.HideDialog();
+    if (!WaitForResume(installer.stopEvent)) {
+        result = InstallResults::Pending;
+        return false;
+    }
+    installer.scanPlanned = false;
+    showProgressPage();
+    return true;
+}
+
+bool IsTrawlEnabled(const VmOptionParser& options, const SettingProvider& settings)
+{
+    const wchar_t kFunction[] = L"Installer::IsTrawlEnabled";
+    if (options.IsSet(OptionName::NoScan)) {
+        VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: Scan prevented by command-line", kFunction);
+        return false;
+    }
+    // Any value turns the scan off, "0" included.
+    if (!settings.GetSetting(L"NoScan").empty()) {
+        VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: Scan prevented by embedded setting", kFunction);
+        return false;
+    }
+    return true;
+}
+
+std::wstring GetTrawlPath(const VmOptionParser& options, const std::wstring& workDir,
+                          const std::wstring& downloadedTrawlPath)
+{
+    if (options.IsSet(OptionName::Resume)) {
+        const std::wstring path = VmPath::PathCombine(workDir, kTrawlFileName);
+        return VmPath::FileExistsPath(path) ? path : std::wstring();
+    }
+    if (downloadedTrawlPath.empty())
+        VM_ORL_LOG(VmOrlLogging::LevelWarning, L"%s: Trawl should have been downloaded, but wasn't.",
+                   L"Installer::GetTrawlPath");
+    return downloadedTrawlPath;
+}
+
+void EnsureProgressShownLongEnough(InstallerFields& installer)
+{
+    if (installer.scanPlanned) {
+        // Unsigned arithmetic keeps the elapsed time right across the tick count's wrap.
+        const DWORD elapsed = GetTickCount() - installer.progressShownAt;
+        if (elapsed < kSkipOfferMs)
+            WaitForSingleObject(installer.stopEvent, kSkipOfferMs - elapsed);
+    }
+    if (installer.gui.IsSkipRequested())
+        installer.scanPlanned = false;
 }
 
 } // namespace InstallerExt

@@ -137,4 +137,38 @@ std::wstring SavedCommandLine(const std::wstring& programPath, const std::wstrin
     return QuoteValue(programPath) + L" " + saved;
 }
 
+bool RunsInPlace(const VmOptionParser& options)
+{
+    return options.IsSet(OptionName::NoCopy) || options.IsSet(OptionName::ShowSettings) ||
+           options.IsSet(OptionName::TestUi);
+}
+
+std::wstring SecureCopyParameters(const std::wstring& commandLine)
+{
+    return commandLine + L" --" + OptionName::NoCopy;
+}
+
+std::wstring BuildUpgradeCommandLine(const VmOptionParser& options, const std::wstring& language,
+                                     bool scanPlanned, const std::wstring& programPath)
+{
+    std::vector<std::wstring> tokens = BuildCommonArguments(options, language, !scanPlanned);
+    AddArgument(tokens, OptionName::CopyBack, QuoteValue(programPath));
+    AddArgument(tokens, OptionName::NoUpgrade, std::wstring());
+    return JoinArguments(tokens);
+}
+
+std::wstring BuildTrawlArguments(const std::wstring& programPath, const std::wstring& language)
+{
+    std::wstring text = L"/launch=\"%TGT%\" /lang=%LANG% /skipwelcome /useskiplabels /disable_rtpn";
+    // The language first: a tag never holds a placeholder, while a path may.
+    text = VmCommon::ReplaceAll(std::move(text), L"%LANG%", language);
+    return VmCommon::ReplaceAll(std::move(text), L"%TGT%", programPath);
+}
+
+std::wstring DeleteSelfArguments(const std::wstring& programPath)
+{
+    return VmCommon::ReplaceAll(L"/c ping -n 5 127.0.0.1 > nul && del /f \"%SELF%\" > nul", L"%SELF%",
+                                programPath);
+}
+
 } // namespace InstallerExt

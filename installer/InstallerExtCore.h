@@ -1,6 +1,7 @@
 // What the instances of one installation hand each other, computed from values alone: the command
-// lines of a resumed or restarted run and the values of the shared key the administrative
-// installer reads. No Windows here: it builds natively as well.
+// lines of a resumed, restarted, upgraded or secure-copy run, the scanning tool's arguments and
+// the values of the shared key the administrative installer reads. No Windows here: it builds
+// natively as well.
 #pragma once
 
 #include <cstdint>
@@ -68,5 +69,26 @@ std::wstring BuildRebootCommandLine(const VmOptionParser& options, const std::ws
 // The command line a saved one stands for: the program's path in double quotes, a blank and the
 // saved options; empty when nothing was saved.
 std::wstring SavedCommandLine(const std::wstring& programPath, const std::wstring& saved);
+
+// Whether the run happens in this process: "nocopy" (a relaunched instance), and the debug
+// commands "show-settings" and "testui", which print or show and end at once.
+bool RunsInPlace(const VmOptionParser& options);
+
+// The copy's parameters: this process's command line as received (program path first, which the
+// copy ignores as a positional token), then "--nocopy".
+std::wstring SecureCopyParameters(const std::wstring& commandLine);
+
+// The options of a newer installer: the common arguments (noscan forced unless a scan is planned),
+// then "--copyback" with this program's quoted path and "--noupgrade". It installs by itself,
+// never upgrades again and at its end copies itself over programPath.
+std::wstring BuildUpgradeCommandLine(const VmOptionParser& options, const std::wstring& language,
+                                     bool scanPlanned, const std::wstring& programPath);
+
+// The scanning tool's arguments: "/launch=" names the program it starts when done.
+std::wstring BuildTrawlArguments(const std::wstring& programPath, const std::wstring& language);
+
+// cmd.exe's arguments that delete programPath once about four seconds have passed, by which time
+// the program that asks for it has ended.
+std::wstring DeleteSelfArguments(const std::wstring& programPath);
 
 } // namespace InstallerExt
