@@ -1,11 +1,8 @@
 // SettingProvider under Wine: reading PROPERTIES resources with every failure it reports, the
-// program's own embedded settings, the payload behind an image and the management-server values
-// read from it. The texts' completeness is checked at build time (tools/check_properties.py).
-#include "common/Handles.h"
-#include "settings/PayloadCore.h"
+// payload behind an image and the management-server values read from it. The programs' own
+// settings and payloads are seen end to end (sequence_start.py, wardline_payload_test.py).
 #include "settings/SettingProvider.h"
 #include "tests/support/CaptureLog.h"
-#include "tests/support/Languages.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -23,11 +20,17 @@ constexpr int32_t kDebug = VmOrlLogging::LevelDebug;
 
 class Settings : public ::testing::Test {
 protected:
+    std::wstring Path(const wchar_t* name) const { return dir_.Path() + L"\\" + name; }
+    std::wstring Write(const wchar_t* name, const std::string& bytes) const
+    {
+        std::ofstream(Path(name).c_str(), std::ios::binary) << bytes;
+        return Path(name);
+    }
     VmTest::CaptureLog& log = VmTest::CaptureLog::Install();
+    VmTest::TempDir dir_;
 };
 
 HMODULE Self() { return GetModuleHandleW(nullptr); }
-std::wstring BuildFolderFile(const wchar_t* name) { return VmTest::BesideTestProgram(std::wstring(L"..\\..\\") + name); }
 
 TEST_F(Settings, ReadsBothResourcesIntoTheirTables)
 {
@@ -45,9 +48,6 @@ TEST_F(Settings, ReadsBothResourcesIntoTheirTables)
     EXPECT_TRUE(log.HasLine(L"SettingProvider::SelectLanguage: Language 'fr' selected", kDebug));
     EXPECT_EQ(L"R\u00E9essayer", settings.GetText(L"Retry"));
     EXPECT_EQ(L"Tolvi FR", settings.GetSetting(L"ProductName"));
-    EXPECT_EQ(L"Tentar novamente", settings.GetTextForLanguage(L"Retry", L"pt-BR")) << "a CR alone ends a line";
-    EXPECT_EQ(L"\u518D\u8A66\u884C", settings.GetTextForLanguage(L"Retry", L"ja")) << "a last line without a line end";
-    EXPECT_EQ(L"\nLanguages: de,en,fr\noperatorid=6910\nfr:productname=Tolvi FR\n", settings.DumpSettings());
 
     // A second parse starts from empty tables.
     ASSERT_TRUE(settings.ParseResources(Self(), 202, 202));
@@ -81,67 +81,22 @@ TEST_F(Settings, ResourceFailuresAreLoggedAndStopTheParse)
     }
 }
 
-TEST_F(Settings, ProgramsCarryTheOperatorsSettingsAndOnlyTheVariantTheMarker)
-{
-    VmCommon::UniqueModule program(LoadLibraryExW(BuildFolderFile(L"VmNetworkInstaller.exe").c_str(), nullptr,
-                                                  LOAD_LIBRARY_AS_DATAFILE));
-    VmCommon::UniqueModule wardline(LoadLibraryExW(BuildFolderFile(L"VmNetworkInstallerWardline.exe").c_str(),
-                                                   nullptr, LOAD_LIBRARY_AS_DATAFILE));
-    ASSERT_TRUE(program && wardline) << GetLastError();
-    EXPECT_FALSE(VmSettings::HasWardlineMarker(program.get()));
-    EXPECT_TRUE(VmSettings::HasWardlineMarker(wardline.get()));
-
-    SettingProvider settings;
-    ASSERT_TRUE(settings.ParseResources(program.get(), VmSettings::kLocalizedResourceId,
-                                        VmSettings::kCustomizationResourceId));
-    EXPECT_EQ(VmTest::kBuildLanguages, settings.GetLanguages());
-    settings.SelectLanguage(L"en");
-    EXPECT_EQ(L"Restart", settings.GetText(L"Reboot"));
-    EXPECT_EQ(L"6910", settings.GetSetting(L"OperatorID"));
-    EXPECT_EQ(L"http://127.0.0.1:18080", settings.GetSetting(L"LWBEAddress"));
-}
-
-// The variant is built without symbols, so its image is the whole file: nothing is appended.
-TEST_F(Settings, ImageOfAStrippedProgramIsTheWholeFile)
-{
-    const auto bytes = VmTest::ReadBytes(BuildFolderFile(L"VmNetworkInstallerWardline.exe"));
-    uint64_t size = 0;
-    ASSERT_EQ(VmSettings::ImageHeaders::Valid, VmSettings::ImageSizeFromHeaders(bytes.data(), bytes.size(), size));
-    EXPECT_EQ(bytes.size(), size);
-
-    SettingProvider settings;
-    const uint64_t own = settings.GetImageSize();
-    EXPECT_GT(own, 0u);
-    EXPECT_LE(own, VmTest::ReadBytes(VmTest::BesideTestProgram(L"settings_tests.exe")).size());
-}
-
-class Payload : public Settings {
-protected:
-    std::wstring Path(const wchar_t* name) const { return dir_.Path() + L"\\" + name; }
-    std::wstring Write(const wchar_t* name, const std::string& bytes) const
-    {
-        std::ofstream(Path(name).c_str(), std::ios::binary) << bytes;
-        return Path(name);
-    }
-    VmTest::TempDir dir_;
-};
-
-TEST_F(Payload, ExtractCopiesExactlyWhatFollowsTheImage)
+// What follows the image is copied exactly, and replaces an earlier, longer payload file.
+TEST_F(Settings, ExtractCopiesWhatFollowsTheImageOverAnEarlierPayload)
 {
     const std::string image(5000, 'I');
-    const std::string payload = "\r\n[Wardline]\r\nServerAddress=x\r\n" + std::string(9000, 'p');
     SettingProvider settings;
-    ASSERT_TRUE(settings.ExtractPayloadFrom(Write(L"image.exe", image + payload), image.size(), Path(L"wl.ini")));
+    ASSERT_TRUE(settings.ExtractPayloadFrom(Write(L"long.exe", image + std::string(9000, 'p')), image.size(),
+                                            Path(L"wl.ini")));
+    EXPECT_EQ(9000u, VmTest::ReadBytes(Path(L"wl.ini")).size());
+    ASSERT_TRUE(settings.ExtractPayloadFrom(Write(L"short.exe", image + "\r\n[Wardline]"), image.size(),
+                                            Path(L"wl.ini")));
     const auto copied = VmTest::ReadBytes(Path(L"wl.ini"));
-    EXPECT_EQ(payload, std::string(copied.begin(), copied.end()));
+    EXPECT_EQ("\r\n[Wardline]", std::string(copied.begin(), copied.end()));
     EXPECT_TRUE(log.Lines().empty());
-
-    // Run again over an earlier, longer file: it is replaced, not overwritten in place.
-    ASSERT_TRUE(settings.ExtractPayloadFrom(Write(L"short.exe", image + "X"), image.size(), Path(L"wl.ini")));
-    EXPECT_EQ(1u, VmTest::ReadBytes(Path(L"wl.ini")).size());
 }
 
-TEST_F(Payload, ExtractReportsEveryReasonForNoPayload)
+TEST_F(Settings, ExtractReportsEveryReasonForNoPayload)
 {
     const std::wstring image = Write(L"image.exe", std::string(100, 'I'));
     const struct {
@@ -168,7 +123,8 @@ TEST_F(Payload, ExtractReportsEveryReasonForNoPayload)
     }
 }
 
-TEST_F(Payload, ReadsTheWardlineSectionAndDecidesTheMode)
+// A complete profile is the signed program's end to end (wardline_payload_test.py).
+TEST_F(Settings, ReadsTheWardlineSectionAndDecidesTheMode)
 {
     const std::string key = "MIIBtzCCASsGByqGSM44BAEwggEeAoGBAP8=";
     const struct {
@@ -180,9 +136,6 @@ TEST_F(Payload, ReadsTheWardlineSectionAndDecidesTheMode)
         size_t keyBytes;
         const wchar_t* ucrt; // the global UniversalCRTUrl afterwards
     } cases[] = {
-        {"complete", "\r\n[Wardline]\r\nServerAddress=https://wl.example:8443\r\nUrlPath=/wdms\r\nPublicKey=" + key +
-                         "\r\nUniversalCRTUrl=https://wl.example/ucrt.exe\r\n",
-         true, L"https://wl.example:8443", L"/wdms", 26, L"https://wl.example/ucrt.exe"},
         {"without UniversalCRTUrl", "[Wardline]\r\nServerAddress=https://wl\r\nUrlPath=p\r\nPublicKey=" + key + "\r\n",
          true, L"https://wl", L"p", 26, L""},
         {"key length not a multiple of 4",
@@ -190,12 +143,6 @@ TEST_F(Payload, ReadsTheWardlineSectionAndDecidesTheMode)
          false, L"", L"p", 0, L"http://demo/ucrt.exe"},
         {"no UrlPath", "[Wardline]\r\nServerAddress=https://wl\r\nPublicKey=" + key + "\r\n", false, L"", L"", 0,
          L"http://demo/ucrt.exe"},
-        {"another section", "[Other]\r\nServerAddress=https://wl\r\nUrlPath=p\r\nPublicKey=TWFu\r\n", false, L"", L"",
-         0, L"http://demo/ucrt.exe"},
-        {"binary data before the section, as behind a signature",
-         std::string("\x48\x0a\x00\x00\x00\x02\x02\x00\x30\x82\x0a\x3c\x06\x09", 14) + std::string(300, '\0') +
-             "\r\n[Wardline]\r\nServerAddress=https://wl\r\nUrlPath=p\r\nPublicKey=TWFu\r\n   ",
-         true, L"https://wl", L"p", 3, L""},
         {"key longer than any first buffer",
          "[Wardline]\r\nServerAddress=https://wl\r\nUrlPath=p\r\nPublicKey=" + std::string(12000, 'A') + "\r\n", true,
          L"https://wl", L"p", 9000, L""},
