@@ -1,6 +1,4 @@
-// The command lines of the secure copy, the newer installer, the scanning tool and the delayed
-// self-deletion, each read back the way its receiver reads it.
-#include "common/PlatformCore.h"
+// The command lines of the hand-overs, each read back the way its receiver reads it.
 #include "installer/InstallerExtCore.h"
 #include "installer/VmOptionParser.h"
 
@@ -12,65 +10,34 @@ using namespace InstallerExt;
 
 const std::wstring kProgram = L"C:\\Users\\A B\\Downloads\\setup.exe";
 
-// The options a relaunched instance of the program reads from line (program path first).
-void ReadBack(VmOptionParser& parser, const std::wstring& line)
+std::unique_ptr<VmOptionParser> ReadBack(const std::wstring& line)
 {
-    DefineProgramOptions(parser);
-    ASSERT_TRUE(parser.Parse(line.c_str())) << parser.GetError();
+    auto parser = std::make_unique<VmOptionParser>();
+    DefineProgramOptions(*parser);
+    EXPECT_TRUE(parser->Parse(line.c_str())) << parser->GetError() << " in " << line;
+    return parser;
 }
 
-TEST(HandOverCommandLine, UpgradeCarriesTheRunAndComesBack)
+// The newer installer copies itself over this program, never upgrades again and scans only when
+// this run planned it; the secure copy is left out for the relaunched and the debug runs.
+TEST(HandOverCommandLine, ReadBackAndTemplates)
 {
-    VmOptionParser options;
-    ReadBack(options, L"prog -s --referrer web --accepteult 3 --copyback C:\\older.exe");
-    const std::wstring common = L"--language de --nocopy --silent";
-    const std::wstring tail = L"--accepteult 3 --referrer web --copyback \"" + kProgram + L"\" --noupgrade";
-    const struct {
-        bool scanPlanned;
-        std::wstring expected;
-    } cases[] = {{false, common + L" --noscan " + tail}, {true, common + L" " + tail}};
-    for (const auto& c : cases) {
-        const std::wstring line = BuildUpgradeCommandLine(options, L"de", c.scanPlanned, kProgram);
-        EXPECT_EQ(c.expected, line);
-        VmOptionParser newer;
-        ReadBack(newer, L"\"C:\\work\\new.exe\" " + line);
-        EXPECT_EQ(kProgram, newer.GetValue(L"copyback")) << "the newer one copies itself over this program";
-        EXPECT_TRUE(newer.IsSet(L"noupgrade") && newer.GetPositional().empty());
-        EXPECT_EQ(!c.scanPlanned, newer.IsSet(L"noscan"));
+    const auto options = ReadBack(L"prog -s --referrer web --copyback C:\\older.exe");
+    for (const bool scanPlanned : {false, true}) {
+        const std::wstring line = BuildUpgradeCommandLine(*options, L"de", scanPlanned, kProgram);
+        EXPECT_EQ(std::wstring(L"--language de --nocopy --silent") + (scanPlanned ? L"" : L" --noscan") +
+                      L" --referrer web --copyback \"" + kProgram + L"\" --noupgrade", line);
+        EXPECT_EQ(kProgram, ReadBack(L"\"C:\\work\\new.exe\" " + line)->GetValue(L"copyback"));
     }
-}
+    for (const auto& [arguments, inPlace] : {std::pair{L"--silent", false}, {L"--nocopy", true},
+                                             {L"--testui", true}, {L"/show-settings", true}})
+        EXPECT_EQ(inPlace, RunsInPlace(*ReadBack(std::wstring(L"p ") + arguments))) << arguments;
 
-TEST(HandOverCommandLine, SecureCopyRunsInPlaceAndSeesTheFirstPathAsPositional)
-{
-    const struct {
-        std::wstring arguments;
-        bool inPlace;
-    } cases[] = {{L"--silent", false}, {L"", false}, {L"--nocopy", true}, {L"--testui", true}, {L"/show-settings", true}};
-    for (const auto& c : cases) {
-        const std::wstring received = L"\"" + kProgram + L"\" " + c.arguments;
-        VmOptionParser first;
-        ReadBack(first, received);
-        EXPECT_EQ(c.inPlace, RunsInPlace(first)) << c.arguments;
-        if (c.inPlace)
-            continue;
-        // StartProcess puts the copy's own path in front of the parameters.
-        VmOptionParser copy;
-        ReadBack(copy, VmCommon::BuildCommandLine(L"C:\\Temp\\vm1.tmp\\setup.exe",
-                                                  SecureCopyParameters(received).c_str()));
-        EXPECT_TRUE(RunsInPlace(copy) && copy.IsSet(L"nocopy"));
-        EXPECT_EQ(std::vector<std::wstring>{kProgram}, copy.GetPositional());
-    }
-}
-
-TEST(HandOverCommandLine, ToolArgumentsAndSelfDeletion)
-{
+    const std::wstring tail = L" /skipwelcome /useskiplabels /disable_rtpn";
     const std::pair<std::wstring, std::wstring> cases[] = {
-        {BuildTrawlArguments(kProgram, L"pt-BR"),
-         L"/launch=\"" + kProgram + L"\" /lang=pt-BR /skipwelcome /useskiplabels /disable_rtpn"},
-        {BuildTrawlArguments(L"C:\\%LANG%\\s.exe", L"fi"),
-         L"/launch=\"C:\\%LANG%\\s.exe\" /lang=fi /skipwelcome /useskiplabels /disable_rtpn"},
-        {DeleteSelfArguments(kProgram),
-         L"/c ping -n 5 127.0.0.1 > nul && del /f \"" + kProgram + L"\" > nul"},
+        {BuildTrawlArguments(kProgram, L"pt-BR"), L"/launch=\"" + kProgram + L"\" /lang=pt-BR" + tail},
+        {BuildTrawlArguments(L"C:\\%LANG%\\s.exe", L"fi"), L"/launch=\"C:\\%LANG%\\s.exe\" /lang=fi" + tail},
+        {DeleteSelfArguments(kProgram), L"/c ping -n 5 127.0.0.1 > nul && del /f \"" + kProgram + L"\" > nul"},
     };
     for (const auto& [line, expected] : cases)
         EXPECT_EQ(expected, line);
