@@ -15,14 +15,13 @@ std::wstring Program() { return VmTest::BesideTestProgram(L"..\\..\\VmNetworkIns
 // The process parent started, once it runs (Wine lists it without a name before that).
 VmCommon::UniqueHandle WaitForChild(HANDLE parent)
 {
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
     while (WaitForSingleObject(parent, 20) == WAIT_TIMEOUT) {
         VmCommon::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-        PROCESSENTRY32W entry{};
-        entry.dwSize = sizeof(entry);
-        for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+        for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
             if (entry.th32ParentProcessID == GetProcessId(parent) && entry.szExeFile[0])
                 return VmCommon::UniqueHandle(OpenProcess(PROCESS_ALL_ACCESS, FALSE, entry.th32ProcessID));
-        }
     }
     return {};
 }
