@@ -1,6 +1,5 @@
 #include "tests/logging/LoggingFixture.h"
 
-#include "common/Handles.h"
 #include "common/VmPath.h"
 
 namespace VmLogTest {
@@ -35,15 +34,6 @@ bool Contains(const std::vector<std::wstring>& lines, const std::wstring& text)
         if (line.find(text) != std::wstring::npos)
             return true;
     return false;
-}
-
-bool WriteBytes(const std::wstring& path, const std::string& bytes)
-{
-    VmCommon::UniqueFile file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
 }
 
 void LoggingTest::SetUp()

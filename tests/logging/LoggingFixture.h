@@ -32,8 +32,7 @@ struct LogFile {
 LogFile ReadLog(const std::wstring& path);
 
 bool Contains(const std::vector<std::wstring>& lines, const std::wstring& text);
-// Writes raw bytes, replacing any file of that name.
-bool WriteBytes(const std::wstring& path, const std::string& bytes);
+using VmTest::WriteBytes;
 
 enum class Scope { Global, Product, Module };
 

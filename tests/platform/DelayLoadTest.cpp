@@ -6,15 +6,23 @@
 
 #include "common/PlatformCore.h"
 #include "common/VmPath.h"
-#include "tests/platform/PlatformTestSupport.h"
 #include "tests/support/RegistrySandbox.h"
 #include "tests/support/TestSupport.h"
 
 using namespace VmCommon;
-using PlatformTest::ModulePath;
-using PlatformTest::SamePath;
 
 namespace {
+
+std::wstring ModulePath(HMODULE module)
+{
+    wchar_t path[MAX_PATH * 4];
+    return std::wstring(path, GetModuleFileNameW(module, path, ARRAYSIZE(path)));
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b)
+{
+    return _wcsicmp(a.c_str(), b.c_str()) == 0;
+}
 
 constexpr wchar_t kProbe[] = L"VmDelayProbe.dll";
 constexpr int kMarker = 0x5EED;
@@ -36,10 +44,8 @@ protected:
 
     void SetRegistryPath(DWORD type, const std::wstring& text)
     {
-        const std::wstring key = DelayLoadRegistryKey(number_);
-        ASSERT_TRUE(registry_.SetString(HKEY_LOCAL_MACHINE, key, kProbe, L""));
-        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), kProbe, type, text.c_str(),
-                                                 static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
+        ASSERT_TRUE(registry_.Set(HKEY_LOCAL_MACHINE, DelayLoadRegistryKey(number_), kProbe, type, text.c_str(),
+                                  static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
     }
 
     const unsigned number_ = 70000 + GetCurrentProcessId() % 10000;

@@ -2,13 +2,11 @@
 // what was logged. Thread-safe, since engines log from worker threads.
 #pragma once
 
-#include <windows.h>
-
+#include "common/Format.h"
 #include "common/logging/VmOrlLogging.h"
 
-#include <cstdarg>
-#include <cstring>
-#include <cwchar>
+#include <algorithm>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,12 +28,7 @@ public:
         return *log;
     }
 
-    CaptureLog()
-    {
-        threshold_ = VmOrlLogging::LevelVerbose;
-        InitializeCriticalSection(&lock_);
-    }
-    ~CaptureLog() override { DeleteCriticalSection(&lock_); }
+    CaptureLog() { threshold_ = VmOrlLogging::LevelVerbose; }
 
     using Logger::Open;
     void Open(const wchar_t*, const wchar_t*, int32_t, uint32_t) override {}
@@ -43,31 +36,25 @@ public:
     void Flush() override {}
     void LogV(int32_t level, const wchar_t* format, va_list args) override
     {
-        wchar_t text[4096];
-        const int written = _vsnwprintf(text, ARRAYSIZE(text) - 1, format, args);
-        text[ARRAYSIZE(text) - 1] = L'\0';
-        Add(level, written < 0 ? std::wstring(L"<too long>") : std::wstring(text));
+        std::wstring text;
+        Add(level, VmCommon::FormatGrowing(text, format, args, 256, 1u << 20) ? text : L"<too long>");
     }
     void LogV(int32_t level, const char* format, va_list args) override
     {
-        char text[4096];
-        _vsnprintf(text, sizeof(text) - 1, format, args);
-        text[sizeof(text) - 1] = '\0';
-        Add(level, std::wstring(text, text + strlen(text)));
+        std::string text;
+        VmCommon::FormatGrowing(text, format, args, 256, 1u << 20);
+        Add(level, std::wstring(text.begin(), text.end()));
     }
 
     void Clear()
     {
-        EnterCriticalSection(&lock_);
+        std::lock_guard<std::mutex> hold(lock_);
         lines_.clear();
-        LeaveCriticalSection(&lock_);
     }
     std::vector<Line> Lines()
     {
-        EnterCriticalSection(&lock_);
-        std::vector<Line> copy = lines_;
-        LeaveCriticalSection(&lock_);
-        return copy;
+        std::lock_guard<std::mutex> hold(lock_);
+        return lines_;
     }
     // The texts of the lines at a level (0: every level), in order.
     std::vector<std::wstring> Texts(int32_t level = 0)
@@ -91,10 +78,8 @@ public:
     // A line that is exactly text (at the given level, when one is given).
     bool HasLine(const std::wstring& text, int32_t level = 0)
     {
-        for (const std::wstring& logged : Texts(level))
-            if (logged == text)
-                return true;
-        return false;
+        const std::vector<std::wstring> texts = Texts(level);
+        return std::find(texts.begin(), texts.end(), text) != texts.end();
     }
     // Every line as "<level> <text>", for failure messages.
     std::wstring Dump()
@@ -108,12 +93,11 @@ public:
 private:
     void Add(int32_t level, std::wstring text)
     {
-        EnterCriticalSection(&lock_);
+        std::lock_guard<std::mutex> hold(lock_);
         lines_.push_back({level, std::move(text)});
-        LeaveCriticalSection(&lock_);
     }
 
-    CRITICAL_SECTION lock_;
+    std::mutex lock_;
     std::vector<Line> lines_;
 };
 

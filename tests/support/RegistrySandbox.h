@@ -21,6 +21,9 @@ public:
     bool SetDword(HKEY root, const std::wstring& key, const wchar_t* name, DWORD value);
     bool SetString(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value);
     bool SetBinary(HKEY root, const std::wstring& key, const wchar_t* name, const std::vector<BYTE>& value);
+    // Data of any type and shape.
+    bool Set(HKEY root, const std::wstring& key, const wchar_t* name, DWORD type, const void* data,
+             DWORD size);
     // Undoes everything set so far, newest first.
     void Restore();
 
@@ -34,8 +37,6 @@ private:
         std::vector<BYTE> data;
     };
     bool EnsureKey(HKEY root, const std::wstring& key);
-    bool Set(HKEY root, const std::wstring& key, const wchar_t* name, DWORD type, const void* data,
-             DWORD size);
 
     REGSAM view_;
     std::vector<Saved> saved_;

@@ -2,9 +2,6 @@
 
 #include "common/Handles.h"
 
-#include <fstream>
-#include <iterator>
-
 namespace VmTest {
 
 HANDLE CreateStandardUserToken()
@@ -44,7 +41,6 @@ HANDLE StartProcess(const std::wstring& commandLine, HANDLE token)
 ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs, HANDLE token)
 {
     ProcessResult result;
-    const DWORD start = GetTickCount();
     VmCommon::UniqueHandle process(StartProcess(commandLine, token));
     if (!process)
         return result;
@@ -56,66 +52,25 @@ ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs, HANDL
     } else {
         GetExitCodeProcess(process.get(), &result.exitCode);
     }
-    result.elapsedMs = GetTickCount() - start;
     return result;
 }
 
 std::wstring BesideTestProgram(const std::wstring& relative)
 {
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    folder.resize(folder.rfind(L'\\'));
+    std::wstring folder, name;
     wchar_t full[MAX_PATH];
-    if (!GetFullPathNameW((folder + L"\\" + relative).c_str(), MAX_PATH, full, nullptr))
+    if (!VmPath::GetModulePath(folder, name) ||
+        !GetFullPathNameW((folder + L"\\" + relative).c_str(), MAX_PATH, full, nullptr))
         return {};
     return full;
 }
 
-TempDir::TempDir()
-{
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    for (unsigned n = GetTickCount();; ++n) {
-        std::wstring candidate = std::wstring(temp) + L"vmtest" + std::to_wstring(GetCurrentProcessId()) +
-                                 L"_" + std::to_wstring(n);
-        if (CreateDirectoryW(candidate.c_str(), nullptr)) {
-            path_ = candidate;
-            return;
-        }
-        if (GetLastError() != ERROR_ALREADY_EXISTS)
-            return;
-    }
-}
+TempDir::TempDir() : path_(VmPath::CreateUniqueDirectory(VmPath::GetTempDirectoryPath())) {}
 
 TempDir::~TempDir()
 {
     if (!path_.empty())
-        RemoveTree(path_);
-}
-
-void RemoveTree(const std::wstring& path)
-{
-    WIN32_FIND_DATAW data;
-    VmCommon::UniqueFind find(FindFirstFileW((path + L"\\*").c_str(), &data));
-    if (find) {
-        do {
-            const std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            const std::wstring child = path + L"\\" + name;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                RemoveTree(child);
-            else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveDirectoryW(child.c_str());
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(find.get(), &data));
-    }
-    find.reset();
-    RemoveDirectoryW(path.c_str());
+        VmPath::DeleteTree(path_, false);
 }
 
 std::vector<unsigned char> ReadBytes(const std::wstring& path)
@@ -133,6 +88,14 @@ std::vector<unsigned char> ReadBytes(const std::wstring& path)
     return bytes;
 }
 
+bool WriteBytes(const std::wstring& path, const std::string& bytes)
+{
+    VmCommon::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
 std::vector<std::wstring> ReadUtf16Lines(const std::wstring& path)
 {
     const std::vector<unsigned char> bytes = ReadBytes(path);
@@ -148,13 +111,6 @@ std::vector<std::wstring> ReadUtf16Lines(const std::wstring& path)
     if (start < text.size())
         lines.push_back(text.substr(start));
     return lines;
-}
-
-std::wstring ExpandEnvironment(const std::wstring& text)
-{
-    wchar_t buffer[32768];
-    const DWORD length = ExpandEnvironmentStringsW(text.c_str(), buffer, 32768);
-    return length ? std::wstring(buffer) : std::wstring();
 }
 
 } // namespace VmTest

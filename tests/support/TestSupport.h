@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "common/VmPath.h"
+
 #include <string>
 #include <vector>
 
@@ -12,7 +14,6 @@ namespace VmTest {
 struct ProcessResult {
     bool started = false;
     DWORD exitCode = 0;
-    DWORD elapsedMs = 0;
 };
 
 // Token of this process with BUILTIN\Administrators made deny-only: what a member of the
@@ -29,7 +30,7 @@ HANDLE StartProcess(const std::wstring& commandLine, HANDLE token = nullptr);
 // Full path of a file relative to the folder of the running test program.
 std::wstring BesideTestProgram(const std::wstring& relative);
 
-// A new empty folder under %TEMP%, removed with everything in it on destruction.
+// A new empty folder in the temporary folder, removed with everything in it on destruction.
 class TempDir {
 public:
     TempDir();
@@ -42,13 +43,13 @@ private:
     std::wstring path_;
 };
 
-void RemoveTree(const std::wstring& path);
-
 // Raw bytes of a file; empty when it cannot be read.
 std::vector<unsigned char> ReadBytes(const std::wstring& path);
+// Writes raw bytes, replacing any file of that name.
+bool WriteBytes(const std::wstring& path, const std::string& bytes);
 // Text of a UTF-16LE file without its byte-order mark, split at CR LF.
 std::vector<std::wstring> ReadUtf16Lines(const std::wstring& path);
 
-std::wstring ExpandEnvironment(const std::wstring& text);
+using VmPath::ExpandEnvironment;
 
 } // namespace VmTest

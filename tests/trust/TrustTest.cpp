@@ -15,14 +15,6 @@ std::string Material(const std::wstring& name)
     return std::string(bytes.begin(), bytes.end());
 }
 
-void WriteBytes(const std::wstring& path, const std::string& bytes)
-{
-    VmCommon::UniqueFile file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(file.get(), bytes.data(), DWORD(bytes.size()), &written, nullptr));
-}
-
 } // namespace
 
 TEST(StubConfigParser, ReadsSharedFilesUpToTheLimit)
@@ -33,7 +25,7 @@ TEST(StubConfigParser, ReadsSharedFilesUpToTheLimit)
     const std::string document = "<response><stubCustomizations><stubCustomization><language>de"
                                  "</language><ORLBasicHelpUrl>h\xC3\xA4</ORLBasicHelpUrl>"
                                  "</stubCustomization></stubCustomizations></response>";
-    WriteBytes(good, document);
+    ASSERT_TRUE(VmTest::WriteBytes(good, document));
     std::string padded = document;
     padded.resize(0x500000, ' ');
     const std::wstring prefix = L"StubConfigParser::Parse: ";
@@ -44,7 +36,7 @@ TEST(StubConfigParser, ReadsSharedFilesUpToTheLimit)
     };
     StubConfigParser parser;
     for (const auto& [bytes, logged] : cases) {
-        WriteBytes(path, bytes);
+        ASSERT_TRUE(VmTest::WriteBytes(path, bytes));
         // Held open for writing, as the download engine may still hold it.
         const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
         VmCommon::UniqueFile writer(
