@@ -39,8 +39,8 @@ std::string Material(const std::wstring& name)
 }
 
 // Served where the Downloader asks for it below prefix: the installer, the settings and the "en"
-// packages, in this order; no element for an empty URL.
-void ServeStub(const std::wstring& prefix, const std::vector<std::wstring>& urls)
+// packages, in this order (no element for an empty URL), then more elements of the response.
+void ServeStub(const std::wstring& prefix, const std::vector<std::wstring>& urls, const std::string& more = "")
 {
     static const char* const kNames[] = {"tolviInstallerDownloadURL", "ORLBasicSettingsUrl", "ORLBasicCustomizationUrl",
                                          "ORLBasicLocalizationUrl", "ORLBasicHelpUrl"};
@@ -50,7 +50,7 @@ void ServeStub(const std::wstring& prefix, const std::vector<std::wstring>& urls
             elements[i] = std::string("<") + kNames[i] + ">" + Narrow(urls[i]) + "</" + kNames[i] + ">";
     Serve(prefix + L"packaging/services/spi/stubconfiguration",
           "<response>" + elements[0] + elements[1] + "<stubCustomizations><stubCustomization><language>en</language>" +
-              elements[2] + elements[3] + elements[4] + "</stubCustomization></stubCustomizations></response>");
+              elements[2] + elements[3] + elements[4] + "</stubCustomization></stubCustomizations>" + more + "</response>");
 }
 
 // The statuses the fault back end answered under key, in order ("503 503 200").
@@ -78,12 +78,12 @@ protected:
     // A stub configuration on the fault back end under key naming pkg.bin under key<n> with each
     // package's options (none for empty options); the URLs.
     std::vector<std::wstring> FaultStub(const std::wstring& key, const std::vector<std::wstring>& options,
-                                        const wchar_t* installer = L"pkg.bin")
+                                        const wchar_t* installer = L"pkg.bin", const std::string& more = "")
     {
         std::vector<std::wstring> urls;
         for (const std::wstring& o : options)
             urls.push_back(o.empty() ? L"" : FaultUrl(key + std::to_wstring(urls.size()), o, urls.empty() ? installer : L"pkg.bin"));
-        ServeStub(L"", urls);
+        ServeStub(L"", urls, more);
         Operator(Url(TestServers().fault, L"/fault/" + key + L"stub/-"));
         return urls;
     }
@@ -165,6 +165,19 @@ TEST_F(DownloaderTest, FailuresAreRetriedAndTheHighestCodeWins)
     }
 }
 
+// A newer installer on offer is all that is fetched, worth 99 of the 100 points.
+TEST_F(DownloaderTest, NewerInstallerIsTheOnlyPackage)
+{
+    const std::string offer = "<stubUpgradeVersion>3.17.128</stubUpgradeVersion><stubUpgradeUrl>" +
+                              Narrow(FaultUrl(L"upgrade", L"-", L"pkg.bin")) + "</stubUpgradeUrl>";
+    FaultStub(L"upgrade", {L"-", L"-", L"-", L"-", L"-"}, L"pkg.bin", offer);
+    ASSERT_EQ(DownloadSuccess, Run(dir_.Path() + L"\\"));
+    EXPECT_EQ("200", Seen(L"upgrade"));
+    EXPECT_EQ("", Seen(L"upgrade0") + Seen(L"upgrade1") + Seen(L"upgrade2"));
+    EXPECT_EQ((std::vector<uint32_t>{1, 100}), progress_.seen);
+    EXPECT_GT(FileSize(dir_.Path() + L"\\downloader_testsUpgrade.exe"), 0u);
+}
+
 // The user's abort, or the object going away with its thread running, while the installer
 // package waits three seconds for its answer: the call returns only after that job ended as
 // Cancelled, and without a language no language package is asked for.
@@ -174,11 +187,12 @@ TEST_F(DownloaderTest, AbortAndTeardownCancelEveryJob)
         const std::wstring key = destroy ? L"teardown" : L"abort";
         const auto urls = FaultStub(key, {L"seq=stall3000", L"-", L"-", L"-", L"-"});
         ResetEvent(abort_.get());
+        log_.Clear();
         TempDir work;
         auto downloader = std::make_unique<Downloader>(abort_.get(), settings_);
         ASSERT_TRUE(downloader->Start(work.Path() + L"\\", L"", false, false, false));
-        // The settings package, started just after the installer's.
-        for (int i = 0; i < 600 && Seen(key + L"1").empty(); ++i)
+        // The installer package's job exists, so its start comes before the abort is looked at.
+        for (int i = 0; i < 1500 && !log_.Contains(L"url '/fault/" + key + L"0/"); ++i)
             Sleep(20);
         if (destroy) {
             downloader.reset();

@@ -2,8 +2,9 @@
 # Usage: make_material.sh <folder> [test...]: fresh material, then the test. A DSA key with a
 # 160-bit q (as CNG takes it), a certificate to pin, and lists signed with the key.
 set -euo pipefail
-# One run at a time: the lock stays held through the test (exec keeps the descriptor), so no other
-# run rewrites the material while a test reads it.
+# One run at a time: this shell holds the lock through the test, so no other run rewrites the
+# material while a test reads it. The test does not inherit it: Wine's server and services, which
+# a test may start and which outlive it, would hold it for good.
 mkdir -p "$1" && exec 9>"$1.lock" && flock 9 && pushd "$1" >/dev/null
 openssl genpkey -genparam -algorithm DSA -pkeyopt dsa_paramgen_bits:1024 \
   -pkeyopt dsa_paramgen_q_bits:160 -out params.pem 2>/dev/null
@@ -29,4 +30,4 @@ open(sys.argv[2], "wb").write(d)' "$server" server-changed.der
   cert=$(base64 -w0 "$server") && list server 4102444800000
   cert=$(base64 -w0 server-changed.der) && list server-changed 4102444800000
 fi
-popd >/dev/null && shift && exec "$@"
+popd >/dev/null && shift && "$@" 9>&-
