@@ -27,12 +27,10 @@ SHOWN = re.compile(r"GuiManager::OpenDialog: Showing dialog type (\d+)")
 
 
 def shown_types(log_path):
-    try:
-        with open(log_path, "rb") as f:
-            text = f.read().decode("utf-16-le", errors="replace")
-    except OSError:
+    if not os.path.exists(log_path):
         return []
-    return [int(t) for t in SHOWN.findall(text)]
+    with open(log_path, "rb") as f:
+        return [int(t) for t in SHOWN.findall(f.read().decode("utf-16-le", errors="replace"))]
 
 
 def xdotool(session, *args):
@@ -51,7 +49,7 @@ def press(session, keys):
         xdotool(session, "key", key)
 
 
-def run_case(session, program, log_path, keys, expected):
+def run_case(session, program, log_path, keys):
     if os.path.exists(log_path):
         os.remove(log_path)
     run = session.popen_wine([program, "--testui"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -76,9 +74,9 @@ def main():
     wine_run, prefix, program = sys.argv[1:4]
     log_path = os.path.join(prefix, "drive_c", "ProgramData", "Velmora", "Log", "Tolvi", "stub.log")
     failures = []
-    with XSession(wine_run, prefix, 96) as session:
+    with XSession(wine_run, prefix) as session:
         for name, keys, expected in CASES:
-            code, shown = run_case(session, program, log_path, keys, expected)
+            code, shown = run_case(session, program, log_path, keys)
             print(f"{name}: exit {code}, dialogs {shown}")
             if code != 0 or shown != expected:
                 failures.append(f"{name}: exit {code} (expected 0), dialogs {shown} (expected {expected})")

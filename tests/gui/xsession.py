@@ -1,39 +1,36 @@
+#!/usr/bin/env python3
 """A private X display (Xvfb) and a Wine prefix of its own for tests that show windows.
 
 The prefix is not the shared test prefix: its screen resolution (LogPixels) is changed here, and
 its desktop process belongs to this display.
+
+Usage as a script: xsession.py WINE_RUN PREFIX PROGRAM [ARGS...] runs one test program in a
+session and ends with its exit code.
 """
 import os
 import subprocess
-import time
-
-
-def free_display():
-    for number in range(90, 200):
-        if not os.path.exists(f"/tmp/.X{number}-lock") and not os.path.exists(f"/tmp/.X11-unix/X{number}"):
-            return number
-    raise RuntimeError("no free X display number")
+import sys
 
 
 class XSession:
-    def __init__(self, wine_run, prefix, dpi=96):
+    def __init__(self, wine_run, prefix):
         self.wine_run = wine_run
         self.prefix = prefix
-        self.dpi = dpi
+        self.dpi = 96
         self.xvfb = None
-        self.display = None
 
     def __enter__(self):
-        number = free_display()
-        self.display = f":{number}"
-        self.xvfb = subprocess.Popen(["Xvfb", self.display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+        # Xvfb picks a free display and writes its number once it accepts connections.
+        read, write = os.pipe()
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24",
+                                      "-nolisten", "tcp"], pass_fds=[write],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        for _ in range(100):
-            if os.path.exists(f"/tmp/.X11-unix/X{number}"):
-                break
-            if self.xvfb.poll() is not None:
-                raise RuntimeError("Xvfb did not start")
-            time.sleep(0.05)
+        os.close(write)
+        with os.fdopen(read) as numbers:
+            number = numbers.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.display = f":{number}"
         self.env = dict(os.environ, DISPLAY=self.display)
         self.env.pop("WAYLAND_DISPLAY", None)
         # A new prefix is made on first use; stop any server left from an earlier run so that
@@ -73,21 +70,19 @@ class XSession:
         subprocess.run(["wineserver", "-w"], env=dict(self.env, WINEPREFIX=self.prefix), check=False,
                        timeout=60)
 
-    def screenshot(self, path, crop=None):
-        args = ["import", "-display", self.display, "-window", "root"]
-        if crop:
-            x, y, w, h = crop
-            args += ["-crop", f"{w}x{h}+{x}+{y}", "+repage"]
-        subprocess.run(args + [path], check=True, timeout=60)
-
     def __exit__(self, *exc):
         try:
             self.stop_wine()
         finally:
-            if self.xvfb:
-                self.xvfb.terminate()
-                try:
-                    self.xvfb.wait(10)
-                except subprocess.TimeoutExpired:
-                    self.xvfb.kill()
+            self.xvfb.terminate()
+            try:
+                self.xvfb.wait(10)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
         return False
+
+
+if __name__ == "__main__":
+    with XSession(*sys.argv[1:3]) as session:
+        run = session.run_wine(sys.argv[3:], timeout=900, stdout=None, stderr=None)
+    sys.exit(run.returncode)

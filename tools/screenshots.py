@@ -3,18 +3,17 @@
 
 Usage: screenshots.py WINE_RUN PREFIX WALK_EXE OUT_DIR [LANG ...]
 
-The texts are the program's own embedded properties.
-
-The walk program shows one state after another and announces each on its standard output; the
-picture of the dialog's rectangle goes to OUT_DIR/<dpi>/<lang>/<state>.png. Fails when a state
-is missing or the program does not end cleanly.
+The walk program (ScreenshotWalk.cpp, with the program's embedded texts) shows one state after
+another and announces each on its standard output; the picture of the dialog's rectangle goes to
+OUT_DIR/<dpi>/<lang>/<state>.png. Fails when a state is missing or the program does not end
+cleanly.
 """
 import os
 import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "gui"))
 from xsession import XSession  # noqa: E402
 
 STATES = ["language", "progress-normal", "progress-slow", "progress-scan", "progress-marquee",
@@ -22,10 +21,15 @@ STATES = ["language", "progress-normal", "progress-slow", "progress-scan", "prog
           "message-4-confirm", "existing-manual", "existing-auto"]
 
 
+def screenshot(session, path, x, y, w, h):
+    subprocess.run(["import", "-display", session.display, "-window", "root", "-crop", f"{w}x{h}+{x}+{y}",
+                    "+repage", path], check=True, timeout=60)
+
+
 def run_language(session, walk, out_dir, language):
     target = os.path.join(out_dir, str(session.dpi), language)
     os.makedirs(target, exist_ok=True)
-    program = session.popen_wine([walk, "shots", language], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+    program = session.popen_wine([walk, language], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                  stderr=subprocess.DEVNULL, text=True)
     seen = []
     try:
@@ -41,7 +45,7 @@ def run_language(session, walk, out_dir, language):
             x, y, w, h = (int(v) for v in words[2:])
             # Wine hands a replaced dialog's pixels to the X server a moment late.
             time.sleep(1.5)
-            session.screenshot(os.path.join(target, name + ".png"), crop=(x, y, w, h))
+            screenshot(session, os.path.join(target, name + ".png"), x, y, w, h)
             seen.append(name)
             program.stdin.write("\n")
             program.stdin.flush()
@@ -61,7 +65,7 @@ def main():
     wine_run, prefix, walk, out_dir = sys.argv[1:5]
     languages = sys.argv[5:] or ["en", "ja", "ru"]
     ok = True
-    with XSession(wine_run, prefix, 96) as session:
+    with XSession(wine_run, prefix) as session:
         for dpi in (96, 144):
             session.set_dpi(dpi)
             for language in languages:

@@ -1,10 +1,6 @@
-// Shows the real dialogs in a real GUI manager.
-//   gui_walk shots LANGUAGE     every dialog state in turn, with the program's embedded texts;
-//                               before each it writes "SHOT <name> <x> <y> <width> <height>" to
-//                               standard output and waits for a line on standard input (the
-//                               screenshot script drives it)
-//   gui_walk silent             every question to the silent user interface, with sample texts;
-//                               the error texts go to the console
+// ScreenshotWalk LANGUAGE: every dialog state in turn in a real GUI manager, with the program's
+// embedded texts. Before each it writes "SHOT <name> <x> <y> <width> <height>" to standard output
+// and waits for a line on standard input (tools/screenshots.py takes the picture meanwhile).
 #include <windows.h>
 
 #include <cstdio>
@@ -14,12 +10,10 @@
 #include "gui/Dialogs.h"
 #include "gui/GuiCore.h"
 #include "gui/GuiManager.h"
-#include "gui/GuiSilent.h"
 #include "gui/TestUi.h"
 #include "installer/Gdiplus.h"
 #include "settings/SettingProvider.h"
 #include "tests/gui/DialogDriver.h"
-#include "tests/gui/SampleSettings.h"
 
 namespace {
 
@@ -49,7 +43,7 @@ void Shot(const char* name, HWND dialog, HWND previous)
 
 // A question waits on the worker; the listener gets its answer from here after the picture.
 template <typename Ask>
-HWND ShotOfQuestion(GuiManager& gui, const char* name, HWND previous, Ask ask)
+HWND ShotOfQuestion(const char* name, HWND previous, Ask ask)
 {
     std::thread worker([&] { ask(); });
     HWND dialog = VmTest::WaitForDialog(previous);
@@ -57,7 +51,6 @@ HWND ShotOfQuestion(GuiManager& gui, const char* name, HWND previous, Ask ask)
     PostMessageW(GetDlgItem(dialog, Button1), BM_CLICK, 0, 0);
     PostMessageW(GetDlgItem(dialog, Button2), BM_CLICK, 0, 0);
     worker.join();
-    (void)gui;
     return dialog;
 }
 
@@ -78,23 +71,23 @@ int Shots(GuiSettings& settings, HANDLE stopEvent)
     if (!gui.Start())
         return 2;
     HWND last = nullptr;
-    last = ShotOfQuestion(gui, "language", last, [&] { gui.ShowLanguageDialog(); });
+    last = ShotOfQuestion("language", last, [&] { gui.ShowLanguageDialog(); });
     last = ShotOfProgress(gui, "progress-normal", last, 0, 0, 50, L"25%");
     last = ShotOfProgress(gui, "progress-slow", last, VmGui::ProgressFlagSlow, 2, 50, L"50%");
     last = ShotOfProgress(gui, "progress-scan", last, VmGui::ProgressFlagScan | VmGui::ProgressFlagSlow, 0, 40, L"12%");
     last = ShotOfProgress(gui, "progress-marquee", last, 0, 4, 0, L"");
     const std::wstring diskSpace = VmGui::SampleDiskSpaceText(settings);
-    last = ShotOfQuestion(gui, "message-0-close", last, [&] { gui.ShowErrorDialog(diskSpace); });
-    last = ShotOfQuestion(gui, "message-1-moreinfo", last,
+    last = ShotOfQuestion("message-0-close", last, [&] { gui.ShowErrorDialog(diskSpace); });
+    last = ShotOfQuestion("message-1-moreinfo", last,
                           [&] { gui.ShowErrorInfoDialog(settings.GetText(L"ErrorBrokenInstall"), nullptr); });
-    last = ShotOfQuestion(gui, "message-2-retry", last,
+    last = ShotOfQuestion("message-2-retry", last,
                           [&] { gui.ShowRetryDialog(settings.GetText(L"ErrorDownloadCertificate")); });
-    last = ShotOfQuestion(gui, "message-3-reboot", last,
+    last = ShotOfQuestion("message-3-reboot", last,
                           [&] { gui.ShowRebootDialog(settings.GetText(L"RebootRequired")); });
-    last = ShotOfQuestion(gui, "message-4-confirm", last, [&] { gui.ShowConfirmDialog(settings.GetText(L"SelfUpgrade")); });
-    last = ShotOfQuestion(gui, "existing-manual", last,
+    last = ShotOfQuestion("message-4-confirm", last, [&] { gui.ShowConfirmDialog(settings.GetText(L"SelfUpgrade")); });
+    last = ShotOfQuestion("existing-manual", last,
                           [&] { gui.ShowManualRemovalDialog(settings.GetSetting(L"ProductName"), nullptr); });
-    last = ShotOfQuestion(gui, "existing-auto", last,
+    last = ShotOfQuestion("existing-auto", last,
                           [&] { gui.ShowAutoRemovalDialog(settings.GetSetting(L"ProductName")); });
     gui.HideDialog();
     gui.Stop();
@@ -103,30 +96,12 @@ int Shots(GuiSettings& settings, HANDLE stopEvent)
     return 0;
 }
 
-// Every question of an unattended run; the texts on the console are checked by the caller.
-int Silent(VmTest::SampleSettings& settings)
-{
-    GuiSilent gui(settings);
-    gui.ShowErrorDialog(L"silent error text");
-    gui.ShowErrorInfoDialog(L"silent error info text", &VmGui::TestUiCallback);
-    gui.ShowRetryDialog(L"silent retry text");
-    gui.ShowRebootDialog(L"silent reboot text");
-    gui.ShowConfirmDialog(L"silent confirm text");
-    gui.ShowManualRemovalDialog(L"Tolvi 1.0", &VmGui::TestUiCallback);
-    gui.ShowAutoRemovalDialog(L"silent auto text");
-    return 0;
-}
-
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
     SetProcessDPIAware();
-    if (argc > 1 && std::wstring(argv[1]) == L"silent") {
-        VmTest::SampleSettings settings;
-        return Silent(settings);
-    }
-    if (argc < 3 || std::wstring(argv[1]) != L"shots")
+    if (argc != 2)
         return 98;
     GdiplusSession gdiplus;
     VmCommon::UniqueHandle stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -134,7 +109,7 @@ int wmain(int argc, wchar_t** argv)
     if (!provider.ParseResources(GetModuleHandleW(nullptr), VmSettings::kLocalizedResourceId,
                                  VmSettings::kCustomizationResourceId))
         return 4;
-    provider.SelectLanguage(argv[2]);
+    provider.SelectLanguage(argv[1]);
     GuiSettingsOf<SettingProvider> real(provider);
     return Shots(real, stopEvent.get());
 }
