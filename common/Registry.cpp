@@ -97,12 +97,6 @@ bool Registry::ReadDword(const char* subkey, const char* name, uint32_t& value,
     return ReadDword(WideArg(subkey).get(), WideArg(name).get(), value, result);
 }
 
-bool Registry::ReadBinary(const wchar_t* subkey, const wchar_t* name, std::vector<uint8_t>& value,
-                          RegistryResult* result)
-{
-    return Report(DoReadBinary(subkey, name, value), result);
-}
-
 bool Registry::ReadRaw(const wchar_t* subkey, const wchar_t* name, std::vector<uint8_t>& data,
                        uint32_t& type, RegistryResult* result)
 {
@@ -153,32 +147,6 @@ bool Registry::WriteBinary(const wchar_t* subkey, const wchar_t* name,
                   result);
 }
 
-bool Registry::WriteMultiString(const wchar_t* subkey, const wchar_t* name,
-                                const std::vector<std::wstring>& value, RegistryResult* result)
-{
-    std::wstring data;
-    for (const std::wstring& entry : value) {
-        if (entry.empty() || entry.find(L'\0') != std::wstring::npos)
-            return Report(RegistryInvalidParameter, result);
-        data += entry;
-        data.push_back(L'\0');
-    }
-    data.push_back(L'\0');
-    const auto bytes = static_cast<uint32_t>(data.size() * sizeof(wchar_t));
-    return Report(DoWriteValue(subkey, name, REG_MULTI_SZ, data.data(), bytes), result);
-}
-
-bool Registry::CopyValue(const wchar_t* fromSubkey, const wchar_t* fromName,
-                         const wchar_t* toSubkey, const wchar_t* toName, RegistryResult* result)
-{
-    std::vector<uint8_t> data;
-    uint32_t type = REG_NONE;
-    RegistryResult status = DoReadRaw(fromSubkey, fromName, data, type);
-    if (status == RegistrySuccess)
-        status = DoWriteValue(toSubkey, toName, type, data.data(), static_cast<uint32_t>(data.size()));
-    return Report(status, result);
-}
-
 bool Registry::DeleteValue(const wchar_t* subkey, const wchar_t* name, RegistryResult* result)
 {
     return Report(DoDeleteValue(subkey, name), result);
@@ -207,13 +175,6 @@ bool Registry::CreateKey(const wchar_t* subkey, RegistryResult* result)
 bool Registry::DeleteKey(const wchar_t* subkey, RegistryResult* result)
 {
     return Report(DoDeleteKey(subkey), result);
-}
-
-bool Registry::EnumerateSubkeys(const wchar_t* subkey, std::vector<std::wstring>& names,
-                                RegistryResult* result)
-{
-    names.clear();
-    return Report(DoEnumerateSubkeys(subkey, names), result);
 }
 
 bool Registry::EnumerateValueNames(const wchar_t* subkey, std::vector<std::wstring>& names,
@@ -249,20 +210,6 @@ RegistryResult Win32Registry::DoReadDword(const wchar_t* subkey, const wchar_t* 
     DWORD number = 0;
     memcpy(&number, data.data(), sizeof(number));
     value = number;
-    return RegistrySuccess;
-}
-
-RegistryResult Win32Registry::DoReadBinary(const wchar_t* subkey, const wchar_t* name,
-                                           std::vector<uint8_t>& value)
-{
-    std::vector<uint8_t> data;
-    uint32_t type = REG_NONE;
-    const RegistryResult status = DoReadRaw(subkey, name, data, type);
-    if (status != RegistrySuccess)
-        return status;
-    if (type != REG_BINARY)
-        return RegistryWrongType;
-    value = std::move(data);
     return RegistrySuccess;
 }
 
@@ -336,24 +283,6 @@ RegistryResult Win32Registry::DoDeleteKey(const wchar_t* subkey)
     if (view == 0)
         return FromError(RegDeleteKeyW(Root(), subkey));
     return FromError(RegDeleteKeyExW(Root(), subkey, view, 0));
-}
-
-RegistryResult Win32Registry::DoEnumerateSubkeys(const wchar_t* subkey, std::vector<std::wstring>& names)
-{
-    UniqueRegKey key;
-    const RegistryResult status = OpenKey(Root(), subkey, KEY_READ | AccessFlags(), key);
-    if (status != RegistrySuccess)
-        return status;
-    wchar_t name[256]; // key names are at most 255 characters
-    for (DWORD index = 0;; ++index) {
-        DWORD length = ARRAYSIZE(name);
-        const LONG error = RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (error == ERROR_NO_MORE_ITEMS)
-            return RegistrySuccess;
-        if (error != ERROR_SUCCESS)
-            return FromError(error);
-        names.emplace_back(name, length);
-    }
 }
 
 RegistryResult Win32Registry::DoEnumerateValueNames(const wchar_t* subkey,

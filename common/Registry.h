@@ -37,8 +37,6 @@ public:
                    RegistryResult* result = nullptr);
     bool ReadDword(const char* subkey, const char* name, uint32_t& value,
                    RegistryResult* result = nullptr);
-    bool ReadBinary(const wchar_t* subkey, const wchar_t* name, std::vector<uint8_t>& value,
-                    RegistryResult* result = nullptr);
     // The value's bytes whatever its type.
     bool ReadRaw(const wchar_t* subkey, const wchar_t* name, std::vector<uint8_t>& data,
                  uint32_t& type, RegistryResult* result = nullptr);
@@ -56,12 +54,6 @@ public:
                     RegistryResult* result = nullptr);
     bool WriteBinary(const wchar_t* subkey, const wchar_t* name, const std::vector<uint8_t>& value,
                      RegistryResult* result = nullptr);
-    // An empty entry would end the list early for every reader: RegistryInvalidParameter.
-    bool WriteMultiString(const wchar_t* subkey, const wchar_t* name,
-                          const std::vector<std::wstring>& value, RegistryResult* result = nullptr);
-    // Reads a value and writes it with the same type under another (existing) key and name.
-    bool CopyValue(const wchar_t* fromSubkey, const wchar_t* fromName, const wchar_t* toSubkey,
-                   const wchar_t* toName, RegistryResult* result = nullptr);
     bool DeleteValue(const wchar_t* subkey, const wchar_t* name, RegistryResult* result = nullptr);
     bool DeleteValue(const char* subkey, const char* name, RegistryResult* result = nullptr);
 
@@ -72,8 +64,6 @@ public:
     // The key must have no subkeys.
     bool DeleteKey(const wchar_t* subkey, RegistryResult* result = nullptr);
     // Names in enumeration order; on a failure, the names collected before it.
-    bool EnumerateSubkeys(const wchar_t* subkey, std::vector<std::wstring>& names,
-                          RegistryResult* result = nullptr);
     bool EnumerateValueNames(const wchar_t* subkey, std::vector<std::wstring>& names,
                              RegistryResult* result = nullptr);
 
@@ -81,8 +71,6 @@ protected:
     virtual RegistryResult DoReadString(const wchar_t* subkey, const wchar_t* name,
                                         std::wstring& value) = 0;
     virtual RegistryResult DoReadDword(const wchar_t* subkey, const wchar_t* name, uint32_t& value) = 0;
-    virtual RegistryResult DoReadBinary(const wchar_t* subkey, const wchar_t* name,
-                                        std::vector<uint8_t>& value) = 0;
     virtual RegistryResult DoReadRaw(const wchar_t* subkey, const wchar_t* name,
                                      std::vector<uint8_t>& data, uint32_t& type) = 0;
     virtual RegistryResult DoValueExists(const wchar_t* subkey, const wchar_t* name) = 0;
@@ -92,7 +80,6 @@ protected:
     virtual RegistryResult DoKeyExists(const wchar_t* subkey) = 0;
     virtual RegistryResult DoCreateKey(const wchar_t* subkey) = 0;
     virtual RegistryResult DoDeleteKey(const wchar_t* subkey) = 0;
-    virtual RegistryResult DoEnumerateSubkeys(const wchar_t* subkey, std::vector<std::wstring>& names) = 0;
     virtual RegistryResult DoEnumerateValueNames(const wchar_t* subkey,
                                                  std::vector<std::wstring>& names) = 0;
 
@@ -108,8 +95,6 @@ class Win32Registry : public Registry {
 protected:
     RegistryResult DoReadString(const wchar_t* subkey, const wchar_t* name, std::wstring& value) override;
     RegistryResult DoReadDword(const wchar_t* subkey, const wchar_t* name, uint32_t& value) override;
-    RegistryResult DoReadBinary(const wchar_t* subkey, const wchar_t* name,
-                                std::vector<uint8_t>& value) override;
     RegistryResult DoReadRaw(const wchar_t* subkey, const wchar_t* name, std::vector<uint8_t>& data,
                              uint32_t& type) override;
     RegistryResult DoValueExists(const wchar_t* subkey, const wchar_t* name) override;
@@ -119,7 +104,6 @@ protected:
     RegistryResult DoKeyExists(const wchar_t* subkey) override;
     RegistryResult DoCreateKey(const wchar_t* subkey) override;
     RegistryResult DoDeleteKey(const wchar_t* subkey) override;
-    RegistryResult DoEnumerateSubkeys(const wchar_t* subkey, std::vector<std::wstring>& names) override;
     RegistryResult DoEnumerateValueNames(const wchar_t* subkey, std::vector<std::wstring>& names) override;
 };
 

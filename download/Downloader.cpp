@@ -47,6 +47,21 @@ std::wstring OwnFileName()
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
+// Clears the path the download would go to. False when the download is switched off, and when
+// its URL is empty, which is worth a warning.
+bool Offered(bool allowed, const std::wstring& url, std::wstring& path, const wchar_t* function,
+             const wchar_t* emptyUrlWarning)
+{
+    path.clear();
+    if (!allowed)
+        return false;
+    if (url.empty()) {
+        VM_ORL_LOG(LevelWarning, L"%s: %s", function, emptyUrlWarning);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 Downloader::Downloader(HANDLE abortEvent) : Downloader(abortEvent, *SettingProvider::Instance()) {}
@@ -441,14 +456,10 @@ uint32_t Downloader::AddExtraDownloads()
 bool Downloader::ShouldSelfUpgrade()
 {
     static const wchar_t kFunction[] = L"Downloader::ShouldSelfUpgrade";
-    upgradePath_.clear();
-    if (!allowSelfUpgrade_)
+    if (!Offered(allowSelfUpgrade_, parser_->GetStubUpgradeUrl(), upgradePath_, kFunction,
+                 L"Stub download URL is empty - can't self upgrade"))
         return false;
     const std::wstring version = parser_->GetStubUpgradeVersion();
-    if (parser_->GetStubUpgradeUrl().empty()) {
-        VM_ORL_LOG(LevelWarning, L"%s: Stub download URL is empty - can't self upgrade", kFunction);
-        return false;
-    }
     uint32_t available[3] = {};
     if (!ParseUpgradeVersion(version, available)) {
         VM_ORL_LOG(LevelWarning, L"%s: Invalid upgrade version: '%s' - can't self-upgrade", kFunction,
@@ -469,13 +480,9 @@ bool Downloader::ShouldSelfUpgrade()
 bool Downloader::ShouldGetTrawl()
 {
     static const wchar_t kFunction[] = L"Downloader::ShouldGetTrawl";
-    trawlPath_.clear();
-    if (!allowTrawl_)
+    if (!Offered(allowTrawl_, parser_->GetTrawlUrl(), trawlPath_, kFunction,
+                 L"Trawl download URL is empty - can't download"))
         return false;
-    if (parser_->GetTrawlUrl().empty()) {
-        VM_ORL_LOG(LevelWarning, L"%s: Trawl download URL is empty - can't download", kFunction);
-        return false;
-    }
     trawlPath_ = InWorkDirectory(FileName::kTrawl);
     VM_ORL_LOG(LevelDebug, L"%s: Trawl is needed, path: %s", kFunction, trawlPath_.c_str());
     return true;

@@ -4,29 +4,32 @@
 #include <limits>
 
 #include "common/Text.h"
+#include "download/engine/DownloadCore.h"
 
 namespace VmDownload {
 
 const wchar_t* DownloadResultName(int32_t result)
 {
-    static const wchar_t* const kNames[] = {
-        L"DownloadSuccess",           L"DownloadFailedRetryable", L"DownloadFailedCertificateClock",
-        L"DownloadFailedCertificate", L"DownloadFailedDiskFull",  L"DownloadFailedNoRetry",
-        L"DownloadCancelled"};
-    return result >= 0 && result < static_cast<int32_t>(std::size(kNames)) ? kNames[result]
-                                                                            : L"(unknown)";
+    switch (result) {
+#define VM_DOWNLOAD_RESULT_NAME(name, value) \
+    case name: return L"" #name;
+        VM_DOWNLOAD_RESULTS(VM_DOWNLOAD_RESULT_NAME)
+#undef VM_DOWNLOAD_RESULT_NAME
+    default: return L"(unknown)";
+    }
 }
 
 DownloadResult MapResult(uint32_t jobResult)
 {
+    using namespace OrlDownload::JobResults;
     switch (jobResult) {
-    case 0: return DownloadSuccess;
-    case 1:
-    case 2:
-    case 3: return DownloadFailedNoRetry;
-    case 4: return DownloadFailedDiskFull;
-    case 11: return DownloadFailedCertificate;
-    case 13: return DownloadCancelled;
+    case Success: return DownloadSuccess;
+    case InvalidHandle:
+    case InvalidUrl:
+    case FileAccess: return DownloadFailedNoRetry;
+    case DiskFull: return DownloadFailedDiskFull;
+    case NetworkInvalidCertificate: return DownloadFailedCertificate;
+    case Cancelled: return DownloadCancelled;
     default: return DownloadFailedRetryable;
     }
 }

@@ -11,18 +11,23 @@
 
 namespace VmDownload {
 
-// The outcome of a whole run. The numbers are a contract with the installation sequence; the
-// higher code wins when several downloads of one wait fail.
+// The outcome of a whole run, one row each: the name in log lines and the number. The numbers
+// are a contract with the installation sequence; the higher code wins when several downloads of
+// one wait fail.
+#define VM_DOWNLOAD_RESULTS(X) \
+    X(DownloadSuccess, 0) \
+    X(DownloadFailedRetryable, 1) \
+    X(DownloadFailedCertificateClock, 2) \
+    X(DownloadFailedCertificate, 3) \
+    X(DownloadFailedDiskFull, 4) \
+    X(DownloadFailedNoRetry, 5) \
+    X(DownloadCancelled, 6)
+
 enum DownloadResult : int32_t {
-    DownloadSuccess = 0,
-    DownloadFailedRetryable = 1,
-    DownloadFailedCertificateClock = 2,
-    DownloadFailedCertificate = 3,
-    DownloadFailedDiskFull = 4,
-    DownloadFailedNoRetry = 5,
-    DownloadCancelled = 6,
+#define VM_DOWNLOAD_RESULT_ENUMERATOR(name, value) name = value,
+    VM_DOWNLOAD_RESULTS(VM_DOWNLOAD_RESULT_ENUMERATOR)
+#undef VM_DOWNLOAD_RESULT_ENUMERATOR
 };
-// "(unknown)" outside the table.
 const wchar_t* DownloadResultName(int32_t result);
 
 // An engine JobResult as a run's outcome: HttpNotFound and HttpPermanentError count as retryable

@@ -98,10 +98,9 @@ bool Button::Setup(HWND control, int id, bool primary, ResourceLink& resources)
         return false;
     shield_.reset(LoadShieldIcon());
     primary_ = primary;
-    normalFill_ = resources.GetAccentColor();
-    hoverFill_ = resources.GetHoverColor();
-    hoverText_ = resources.GetHoverFontColor();
-    normalText_ = primary ? kWhite : resources.GetAccentColor();
+    const COLORREF accent = resources.GetAccentColor();
+    normal_ = primary ? Colors{accent, kWhite} : Colors{kWhite, accent};
+    hover_ = Colors{resources.GetHoverColor(), resources.GetHoverFontColor()};
     return true;
 }
 
@@ -150,27 +149,21 @@ void Button::Draw(const DRAWITEMSTRUCT& item)
 {
     HDC dc = item.hDC;
     const RECT rect = item.rcItem;
-    COLORREF fill;
-    COLORREF text;
-    bool framed = false;
+    // Only the white (secondary and disabled) looks carry a frame.
+    Colors colors = normal_;
+    bool framed = !primary_;
     if (item.itemState & ODS_SELECTED) {
-        fill = pressedFill_;
-        text = pressedText_;
+        colors = Colors{0x313131, kWhite};
+        framed = false;
     } else if (item.itemState & ODS_DISABLED) {
-        fill = kWhite;
-        text = kDisabledGrey;
+        colors = Colors{kWhite, kDisabledGrey};
         framed = true;
     } else if (mouseOver_) {
-        fill = hoverFill_;
-        text = hoverText_;
-    } else if (primary_) {
-        fill = normalFill_;
-        text = kWhite;
-    } else {
-        fill = kWhite;
-        text = normalText_;
-        framed = true;
+        colors = hover_;
+        framed = false;
     }
+    const COLORREF fill = colors.fill;
+    const COLORREF text = colors.text;
 
     // The corners outside the rounded shape show the dialog's white background.
     FillSolid(dc, rect, kWhite);

@@ -74,12 +74,13 @@ protected:
 private:
     HFONT font_ = nullptr; // the dialog's, not owned
     UniqueIcon shield_;
-    COLORREF normalFill_ = 0;
-    COLORREF pressedFill_ = 0x313131;
-    COLORREF hoverFill_ = 0;
-    COLORREF normalText_ = 0;
-    COLORREF hoverText_ = 0;
-    COLORREF pressedText_ = 0xFFFFFF;
+    // A state's look: the fill, and the text colour that also frames an outlined button.
+    struct Colors {
+        COLORREF fill;
+        COLORREF text;
+    };
+    Colors normal_{};
+    Colors hover_{};
     bool showShield_ = false;
     bool primary_ = false;
     bool mouseOver_ = false;

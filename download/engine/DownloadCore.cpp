@@ -11,13 +11,13 @@ std::wstring Number(uint64_t value) { return VmCommon::Decimal(value); }
 
 const wchar_t* ResultName(JobResult result)
 {
-    // Indexed by code; 1 (ERROR_INVALID_HANDLE) has no name.
-    static const wchar_t* const kNames[] = {L"Success",       L"UnknownError",       L"InvalidUrl",
-                                            L"FileAccess",    L"DiskFull",           L"HttpForbidden",
-                                            L"HttpNotFound",  L"HttpRetryableError", L"HttpPermanentError",
-                                            L"NetworkTimeout", L"NetworkReset",      L"NetworkInvalidCertificate",
-                                            L"NetworkError",  L"Cancelled"};
-    return result < sizeof(kNames) / sizeof(kNames[0]) ? kNames[result] : L"UnknownError";
+    switch (result) {
+#define ORL_JOB_RESULT_NAME(name, value) \
+    case JobResults::name: return L"" #name;
+        ORL_JOB_RESULTS(ORL_JOB_RESULT_NAME)
+#undef ORL_JOB_RESULT_NAME
+    default: return L"UnknownError";
+    }
 }
 
 JobResult ResultFromError(uint32_t error)

@@ -10,24 +10,29 @@
 
 namespace OrlDownload {
 
-// The outcome of one start of a job. The numbers are a contract with the orchestration: never
-// renumber.
+// The outcome of one start of a job, one row each: the name in log lines and the number. The
+// numbers are a contract with the orchestration: never renumber.
+#define ORL_JOB_RESULTS(X) \
+    X(Success, 0) \
+    X(InvalidUrl, 2) \
+    X(FileAccess, 3) \
+    X(DiskFull, 4) \
+    X(HttpForbidden, 5) \
+    X(HttpNotFound, 6) \
+    X(HttpRetryableError, 7) \
+    X(HttpPermanentError, 8) \
+    X(NetworkTimeout, 9) \
+    X(NetworkReset, 10) \
+    X(NetworkInvalidCertificate, 11) \
+    X(NetworkError, 12) \
+    X(Cancelled, 13)
+
 using JobResult = uint32_t;
 namespace JobResults {
-constexpr JobResult Success = 0;
+#define ORL_JOB_RESULT_CONSTANT(name, value) constexpr JobResult name = value;
+ORL_JOB_RESULTS(ORL_JOB_RESULT_CONSTANT)
+#undef ORL_JOB_RESULT_CONSTANT
 constexpr JobResult InvalidHandle = 1; // ERROR_INVALID_HANDLE; has no name and prints as "UnknownError"
-constexpr JobResult InvalidUrl = 2;
-constexpr JobResult FileAccess = 3;
-constexpr JobResult DiskFull = 4;
-constexpr JobResult HttpForbidden = 5;
-constexpr JobResult HttpNotFound = 6;
-constexpr JobResult HttpRetryableError = 7;
-constexpr JobResult HttpPermanentError = 8;
-constexpr JobResult NetworkTimeout = 9;
-constexpr JobResult NetworkReset = 10;
-constexpr JobResult NetworkInvalidCertificate = 11;
-constexpr JobResult NetworkError = 12;
-constexpr JobResult Cancelled = 13;
 } // namespace JobResults
 
 constexpr uint32_t kUnknownSize = 0xFFFFFFFF;

@@ -12,17 +12,6 @@ constexpr DWORD kSecureProtocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1 | WINHTTP_F
                                    WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
 static_assert(kSecureProtocols == 0x0A80, "TLS 1.0 to 1.2");
 
-class Lock {
-public:
-    explicit Lock(CRITICAL_SECTION& section) : section_(section) { EnterCriticalSection(&section_); }
-    ~Lock() { LeaveCriticalSection(&section_); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-private:
-    CRITICAL_SECTION& section_;
-};
-
 } // namespace
 
 OrlDownloadInstance& OrlDownloadInstance::Get()
@@ -47,7 +36,7 @@ OrlDownloadInstance::~OrlDownloadInstance()
 
 HINTERNET OrlDownloadInstance::GetHandle()
 {
-    Lock lock(lock_);
+    VmCommon::CriticalSectionLock lock(lock_);
     if (session_)
         return session_.get();
     const WinHttpApi* api = WinHttp();
@@ -69,7 +58,7 @@ void OrlDownloadInstance::SetProxyAddress(const wchar_t* address)
     const bool none = !address || !*address;
     VM_ORL_LOG(LevelInfo, L"%s: Setting proxy to '%s'", L"OrlDownload::OrlDownloadInstance::SetProxyAddress",
                none ? L"<disabled>" : address);
-    Lock lock(lock_);
+    VmCommon::CriticalSectionLock lock(lock_);
     if (none) {
         proxyAddress_.clear();
         preferredMode_ = ProxyMode::Direct;
@@ -81,13 +70,13 @@ void OrlDownloadInstance::SetProxyAddress(const wchar_t* address)
 
 std::wstring OrlDownloadInstance::ConfiguredProxy()
 {
-    Lock lock(lock_);
+    VmCommon::CriticalSectionLock lock(lock_);
     return proxyAddress_;
 }
 
 ProxyMode OrlDownloadInstance::PreferredMode()
 {
-    Lock lock(lock_);
+    VmCommon::CriticalSectionLock lock(lock_);
     return preferredMode_;
 }
 
@@ -96,7 +85,7 @@ void OrlDownloadInstance::RememberProxy(ProxyMode mode, const std::wstring& prox
     // A job that sent no request has no mode to remember.
     if (mode == ProxyMode::Unset)
         return;
-    Lock lock(lock_);
+    VmCommon::CriticalSectionLock lock(lock_);
     preferredMode_ = mode;
     if (mode == ProxyMode::Direct)
         lastWorkingProxy_.clear();
@@ -106,19 +95,19 @@ void OrlDownloadInstance::RememberProxy(ProxyMode mode, const std::wstring& prox
 
 uint32_t OrlDownloadInstance::GetUsedProxy(wchar_t* buffer, uint32_t* length)
 {
-    Lock lock(lock_);
+    VmCommon::CriticalSectionLock lock(lock_);
     return CopyProxyAddress(lastWorkingProxy_, buffer, length);
 }
 
 CertFreeCertificateContextFn OrlDownloadInstance::CertFree()
 {
-    Lock lock(lock_);
+    VmCommon::CriticalSectionLock lock(lock_);
     return certFree_;
 }
 
 CertFreeCertificateContextFn OrlDownloadInstance::LoadCertFree()
 {
-    Lock lock(lock_);
+    VmCommon::CriticalSectionLock lock(lock_);
     if (!crypt32Tried_) {
         crypt32Tried_ = true;
         LoadCrypt32(crypt32_, certFree_);
