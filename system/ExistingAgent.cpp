@@ -191,7 +191,9 @@ bool OpenAgentUi(const std::wstring& operatorId)
         return false;
     }
     const std::wstring arguments = VmCommon::ReplaceAll(GetTriggerArguments(), L"%OPID%", operatorId);
-    if (!VmCommon::StartProcess(path.c_str(), arguments.c_str(), DETACHED_PROCESS, nullptr)) {
+    // In the agent's folder: the installer's own (a temporary one) must stay removable while the
+    // agent's window is open.
+    if (!VmCommon::StartProcess(path.c_str(), arguments.c_str(), DETACHED_PROCESS, GetInstallPath().c_str())) {
         VM_ORL_LOG(VmOrlLogging::LevelError, L"%s: Failed to launch trigger.exe: %lu", function,
                    GetLastError());
         return false;

@@ -48,6 +48,8 @@ class Installation:
         self.backend("start")
         self.wine("--start")
         self.uninstall_agent()
+        for directory in self.work_directories():  # what a failed test left
+            shutil.rmtree(directory)
         return self
 
     def __exit__(self, *_):

@@ -52,6 +52,7 @@ class InstallTest(unittest.TestCase):
         self.assertLogged(again, "Installer::CheckExistingAgent: Product already installed for operator '6910'")
         self.assertNotIn("Download finished", again.log)
         self.assertEqual(asked, len(self.env.requests()), "nothing is downloaded")
+        self.assertEqual([], self.env.work_directories(), "the agent's window holds no folder of ours")
 
     def test_each_administrative_installer_result_is_the_exit_code(self):
         # Fail: the administrative installer's result instead of msiexec; a restart is declined
