@@ -2,15 +2,12 @@
 
 #include "common/Handles.h"
 #include "download/engine/OrlDownloadInstance.h"
-#include "tests/support/TestSupport.h"
 
 #include <algorithm>
-#include <memory>
 #include <random>
 #include <sstream>
 
 namespace VmTest {
-namespace {
 
 std::wstring Env(const wchar_t* name)
 {
@@ -18,6 +15,8 @@ std::wstring Env(const wchar_t* name)
     const DWORD length = GetEnvironmentVariableW(name, value, ARRAYSIZE(value));
     return length > 0 && length < ARRAYSIZE(value) ? std::wstring(value, length) : std::wstring();
 }
+
+namespace {
 
 INTERNET_PORT Port(const wchar_t* name) { return static_cast<INTERNET_PORT>(_wtoi(Env(name).c_str())); }
 
@@ -62,14 +61,6 @@ Bytes RandomBytes(size_t size, uint32_t seed)
     for (auto& byte : bytes)
         byte = static_cast<unsigned char>(generator() >> 24);
     return bytes;
-}
-
-void WriteFileBytes(const std::wstring& path, const Bytes& content)
-{
-    VmCommon::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    if (file && !content.empty())
-        WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
 }
 
 void SetModified(const std::wstring& path, int64_t secondsFromNow)
@@ -121,122 +112,89 @@ uint64_t FileSize(const std::wstring& path)
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-namespace {
-
-struct RunState {
+struct Job::State {
     JobRun run;
-    JobOptions options;
+    int verifierAnswer = -1;
     VmCommon::UniqueHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     DWORD startingThread = GetCurrentThreadId();
     std::atomic<bool> startReturned{false};
+    std::atomic<uint32_t> current{0};
+
+    static void Callback(void* context, uint32_t event, uint32_t a, uint32_t b)
+    {
+        auto* state = static_cast<State*>(context);
+        if (event == OrlDownload::kEventProgress) {
+            state->run.progress.push_back({a, b});
+            state->current = a;
+            return;
+        }
+        state->run.result = a;
+        state->run.upToDate = b != 0;
+        state->run.finishedBeforeStartReturned = !state->startReturned;
+        state->run.finishedOnStartingThread = GetCurrentThreadId() == state->startingThread;
+        SetEvent(state->done.get());
+    }
+    static int Verifier(void* context, const unsigned char* certificate, uint32_t length)
+    {
+        auto* state = static_cast<State*>(context);
+        state->run.certificates.emplace_back(certificate, certificate + length);
+        return state->verifierAnswer;
+    }
 };
 
-void RunCallback(void* context, uint32_t event, uint32_t a, uint32_t b)
+Job::Job(const std::wstring& url, const std::wstring& path, int verifierAnswer)
+    : state_(std::make_unique<State>()), job_(OrlDownload_CreateJob(url.c_str())), path_(path)
 {
-    auto* state = static_cast<RunState*>(context);
-    if (event == OrlDownload::kEventProgress) {
-        state->run.progress.push_back({a, b});
-        return;
-    }
-    state->run.result = a;
-    state->run.upToDate = b != 0;
-    state->run.finishedBeforeStartReturned = !state->startReturned;
-    state->run.finishedOnStartingThread = GetCurrentThreadId() == state->startingThread;
-    SetEvent(state->done.get());
+    state_->verifierAnswer = verifierAnswer;
+    if (verifierAnswer >= 0 && !OrlDownload_SetCertVerifier(job_, &State::Verifier, state_.get()))
+        ADD_FAILURE() << "no certificate verifier";
 }
 
-int Verifier(void* context, const unsigned char* certificate, uint32_t length)
+Job::~Job()
 {
-    auto* state = static_cast<RunState*>(context);
-    if (state->options.certificatesSeen)
-        state->options.certificatesSeen->emplace_back(certificate, certificate + length);
-    return state->options.verifierAnswer;
-}
-
-} // namespace
-
-JobRun RunJob(const std::wstring& url, const std::wstring& path, const JobOptions& options)
-{
-    // On the heap: a job that does not finish in time keeps its context.
-    auto state = std::make_unique<RunState>();
-    state->options = options;
-    OrlDownload::DownloadJob* job = OrlDownload_CreateJob(url.c_str());
-    if (!job)
-        return {};
-    if (options.withVerifier && !OrlDownload_SetCertVerifier(job, &Verifier, state.get()))
-        return {};
-    if (options.cancelBeforeStart)
-        OrlDownload_CancelJob(job);
-    OrlDownload_StartDownload(job, path.c_str(), &RunCallback, state.get(), nullptr);
-    state->startReturned = true;
-    if (WaitForSingleObject(state->done.get(), options.timeoutMs) != WAIT_OBJECT_0) {
-        (void)state.release();
-        return {};
-    }
-    state->run.lastModified = OrlDownload_GetLastModified(job);
-    state->run.serverDate = OrlDownload_GetServerDate(job);
-    OrlDownload_DestroyJob(job);
-    return state->run;
-}
-
-WatchedJob::WatchedJob(const std::wstring& url, const std::wstring& path)
-    : job_(OrlDownload_CreateJob(url.c_str())), path_(path), done_(CreateEventW(nullptr, TRUE, FALSE, nullptr))
-{
-    Start();
-}
-
-void WatchedJob::Start()
-{
-    ResetEvent(done_);
-    OrlDownload_StartDownload(job_, path_.c_str(), &Callback, this, nullptr);
-}
-
-WatchedJob::~WatchedJob()
-{
-    if (WaitForSingleObject(done_, 0) == WAIT_OBJECT_0) {
+    if (WaitForSingleObject(state_->done.get(), 0) == WAIT_OBJECT_0)
         OrlDownload_DestroyJob(job_);
-        CloseHandle(done_);
-    }
+    else
+        (void)state_.release();
 }
 
-uint32_t WatchedJob::Wait(DWORD timeoutMs)
+void Job::Start()
 {
-    return WaitForSingleObject(done_, timeoutMs) == WAIT_OBJECT_0 ? result_ : 0xFFFFFFFF;
+    ResetEvent(state_->done.get());
+    state_->startReturned = false;
+    state_->run = JobRun{};
+    OrlDownload_StartDownload(job_, path_.c_str(), &State::Callback, state_.get(), nullptr);
+    state_->startReturned = true;
 }
 
-void WatchedJob::Callback(void* context, uint32_t event, uint32_t a, uint32_t)
+const JobRun& Job::Wait(DWORD timeoutMs)
 {
-    auto* self = static_cast<WatchedJob*>(context);
-    if (event == OrlDownload::kEventProgress) {
-        self->current_ = a;
-        return;
-    }
-    self->result_ = a;
-    SetEvent(self->done_);
+    static const JobRun unfinished;
+    if (WaitForSingleObject(state_->done.get(), timeoutMs) != WAIT_OBJECT_0)
+        return unfinished;
+    state_->run.lastModified = OrlDownload_GetLastModified(job_);
+    return state_->run;
 }
 
-std::vector<Request> NginxRequests(const std::wstring& uri, size_t atLeast)
+uint32_t Job::BytesOnDisk() const { return state_->current; }
+
+JobRun RunJob(const std::wstring& url, const std::wstring& path, int verifierAnswer)
 {
-    // nginx writes a line when the request is done, which may be a moment after the client
-    // has all the data.
-    std::vector<Request> requests;
+    Job job(url, path, verifierAnswer);
+    job.Start();
+    return job.Wait();
+}
+
+std::vector<std::string> NginxRequests(const std::wstring& uri, size_t atLeast)
+{
+    const std::string prefix = Narrow(uri) + " ";
+    std::vector<std::string> requests;
     for (int attempt = 0; attempt < 40; ++attempt) {
         requests.clear();
         const Bytes bytes = ReadBytes(TestServers().accessLog);
-        for (const std::string& line : SplitLines(std::string(bytes.begin(), bytes.end()))) {
-            // METHOD|URI|STATUS|RANGE|IUS
-            std::istringstream fields(line);
-            std::string target, status;
-            Request request;
-            std::getline(fields, request.method, '|');
-            std::getline(fields, target, '|');
-            std::getline(fields, status, '|');
-            std::getline(fields, request.range, '|');
-            std::getline(fields, request.ifUnmodifiedSince);
-            request.status = std::atoi(status.c_str());
-            if (target == Narrow(uri))
-                requests.push_back(request);
-        }
+        for (const std::string& line : SplitLines(std::string(bytes.begin(), bytes.end())))
+            if (line.compare(0, prefix.size(), prefix) == 0)
+                requests.push_back(line.substr(prefix.size()));
         if (requests.size() >= atLeast)
             break;
         Sleep(50);
@@ -250,26 +208,30 @@ std::vector<std::string> FaultRequests(const std::wstring& key)
     return SplitLines(std::string(bytes.begin(), bytes.end()));
 }
 
-std::vector<std::wstring> SummaryLines(const std::wstring& url)
+::testing::AssertionResult RequestsAre(const std::vector<std::string>& seen, const std::vector<std::string>& expected)
 {
-    std::vector<std::wstring> found;
-    const std::wstring path = OrlDownload::OrlDownloadInstance::Get().SummaryLogPath();
-    if (path.empty())
-        return found;
-    for (const std::wstring& line : ReadUtf16Lines(path)) {
-        if (line.find(L"'" + url + L"'") == std::wstring::npos)
-            continue;
-        // "<date> <time> [pid.tid] <tag>: <text>"
-        const size_t bracket = line.find(L"] ");
-        found.push_back(bracket == std::wstring::npos ? line : line.substr(bracket + 2));
-    }
-    return found;
+    bool same = seen.size() == expected.size();
+    for (size_t i = 0; same && i < seen.size(); ++i)
+        same = seen[i].compare(0, expected[i].size(), expected[i]) == 0;
+    if (same)
+        return ::testing::AssertionSuccess();
+    auto failure = ::testing::AssertionFailure() << "requests seen:";
+    for (const std::string& line : seen)
+        failure << "\n  " << line;
+    return failure;
 }
 
 std::wstring SummaryLine(const std::wstring& url)
 {
-    const auto lines = SummaryLines(url);
-    return lines.empty() ? std::wstring() : lines.back();
+    std::wstring found;
+    const std::wstring path = OrlDownload::OrlDownloadInstance::Get().SummaryLogPath();
+    for (const std::wstring& line : path.empty() ? std::vector<std::wstring>() : ReadUtf16Lines(path)) {
+        // "<date> <time> [pid.tid] <tag>: <text>"
+        const size_t bracket = line.find(L"] ");
+        if (line.find(L"'" + url + L"'") != std::wstring::npos)
+            found = bracket == std::wstring::npos ? line : line.substr(bracket + 2);
+    }
+    return found;
 }
 
 std::wstring Url(INTERNET_PORT port, const std::wstring& path, bool https)

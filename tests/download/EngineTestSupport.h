@@ -6,11 +6,13 @@
 
 #include "download/engine/OrlDownload.h"
 #include "tests/support/CaptureLog.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,8 @@ struct Servers {
     bool Running() const { return http != 0 && fault != 0; }
 };
 const Servers& TestServers();
+// An environment variable; empty when it is not set.
+std::wstring Env(const wchar_t* name);
 
 using Bytes = std::vector<unsigned char>;
 
@@ -38,8 +42,10 @@ using Bytes = std::vector<unsigned char>;
 Bytes RandomBytes(size_t size, uint32_t seed);
 // Writes docroot\name with the given last-write time (seconds relative to now).
 void ServeFile(const std::wstring& name, const Bytes& content, int64_t modifiedSecondsFromNow = -3600);
-void SetModified(const std::wstring& path, int64_t secondsFromNow);
-void WriteFileBytes(const std::wstring& path, const Bytes& content);
+inline void WriteFileBytes(const std::wstring& path, const Bytes& content)
+{
+    WriteBytes(path, std::string(content.begin(), content.end()));
+}
 // The file holds exactly content.
 ::testing::AssertionResult HasContent(const std::wstring& path, const Bytes& content);
 // The metafile's size; -1 when there is none.
@@ -52,65 +58,50 @@ struct Progress {
     uint32_t expected;
 };
 
-// One start of a job, waited for to its end.
+// What one start of a job reported.
 struct JobRun {
-    uint32_t result = 0xFFFFFFFF;
+    uint32_t result = 0xFFFFFFFF; // also when the job did not end in time
     bool upToDate = false;
     bool finishedBeforeStartReturned = false;
     bool finishedOnStartingThread = false;
     std::vector<Progress> progress;
     int64_t lastModified = 0;
-    int64_t serverDate = 0;
+    std::vector<Bytes> certificates; // what the verifier was shown
 };
 
-struct JobOptions {
-    bool withVerifier = false;
-    int verifierAnswer = 1;
-    std::vector<Bytes>* certificatesSeen = nullptr;
-    bool cancelBeforeStart = false;
-    DWORD timeoutMs = 90000;
-};
-
-JobRun RunJob(const std::wstring& url, const std::wstring& path, const JobOptions& options = {});
-
-// A running job that the test watches and may cancel.
-class WatchedJob {
+// A job the test starts, may cancel, waits for and may start again into the same file. One that
+// has not ended when it goes is left running with its state (the process ends soon after).
+class Job {
 public:
-    WatchedJob(const std::wstring& url, const std::wstring& path);
-    ~WatchedJob();
-    // Starts the job (again) into the same file.
+    // verifierAnswer: what a certificate verifier answers; none is set when it is negative.
+    Job(const std::wstring& url, const std::wstring& path, int verifierAnswer = -1);
+    ~Job();
     void Start();
-    uint32_t BytesOnDisk() const { return current_; }
     void Cancel() { OrlDownload_CancelJob(job_); }
-    // The result, or 0xFFFFFFFF when the job did not finish in time (it is then left alone).
-    uint32_t Wait(DWORD timeoutMs);
+    const JobRun& Wait(DWORD timeoutMs = 90000);
+    uint32_t BytesOnDisk() const;
 
 private:
-    static void Callback(void* context, uint32_t event, uint32_t a, uint32_t b);
-    OrlDownload::DownloadJob* job_ = nullptr;
+    struct State;
+    std::unique_ptr<State> state_;
+    OrlDownload::DownloadJob* job_;
     std::wstring path_;
-    HANDLE done_ = nullptr;
-    std::atomic<uint32_t> current_{0};
-    uint32_t result_ = 0xFFFFFFFF;
 };
 
-// nginx's access log: the requests for one request URI, as "METHOD STATUS RANGE IUS".
-struct Request {
-    std::string method;
-    int status = 0;
-    std::string range; // "-" when none
-    std::string ifUnmodifiedSince;
-};
-std::vector<Request> NginxRequests(const std::wstring& uri, size_t atLeast = 0);
+JobRun RunJob(const std::wstring& url, const std::wstring& path, int verifierAnswer = -1);
 
-// The fault back end's record of a key: "METHOD STATUS range=<Range> ius=<If-Unmodified-Since>".
+// What a server saw for a resource, in order, as "METHOD STATUS range=<Range> ius=<If-Unmodified-
+// Since>": nginx's requests for one request URI (waiting for at least atLeast of them, since nginx
+// logs a request a moment after its answer; a missing header shows as "-"), and the fault back
+// end's for one key.
+std::vector<std::string> NginxRequests(const std::wstring& uri, size_t atLeast = 0);
 std::vector<std::string> FaultRequests(const std::wstring& key);
+// Each request starts with its expected prefix.
+::testing::AssertionResult RequestsAre(const std::vector<std::string>& seen, const std::vector<std::string>& expected);
 
 // The last summary line of the "downloaded_files" log that names the URL, without its time
 // stamp prefix ("<tag>: " included); empty when there is none.
 std::wstring SummaryLine(const std::wstring& url);
-// Every summary line that names the URL.
-std::vector<std::wstring> SummaryLines(const std::wstring& url);
 
 std::wstring Url(INTERNET_PORT port, const std::wstring& path, bool https = false);
 // The fault back end's URL for a file, under a key and options.

@@ -54,30 +54,23 @@ def wait_listening(port, process=None, timeout=10.0):
     return False
 
 
-# ---------------------------------------------------------------------------------------------
-# Certificates
-
 def openssl(*args, cwd):
     subprocess.run(["openssl", *args], cwd=cwd, check=True, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL)
 
 
 def make_authority(pki, name):
-    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3650", "-subj",
-            f"/CN=VM download test {name}", "-addext", "basicConstraints=critical,CA:TRUE",
-            "-addext", "keyUsage=critical,keyCertSign,cRLSign",
-            "-keyout", f"{name}-ca.key", "-out", f"{name}-ca.pem", cwd=pki)
-    openssl("x509", "-in", f"{name}-ca.pem", "-outform", "DER", "-out", f"{name}-ca.der", cwd=pki)
-    openssl("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1",
-            "-keyout", f"{name}-server.key", "-out", f"{name}-server.csr", cwd=pki)
-    with open(os.path.join(pki, f"{name}-server.ext"), "w") as ext:
-        ext.write("subjectAltName=IP:127.0.0.1,DNS:127.0.0.1\nextendedKeyUsage=serverAuth\n"
-                  "basicConstraints=CA:FALSE\n")
-    openssl("x509", "-req", "-in", f"{name}-server.csr", "-CA", f"{name}-ca.pem", "-CAkey",
-            f"{name}-ca.key", "-CAcreateserial", "-days", "3650", "-extfile",
-            f"{name}-server.ext", "-out", f"{name}-server.pem", cwd=pki)
-    openssl("x509", "-in", f"{name}-server.pem", "-outform", "DER", "-out",
-            f"{name}-server.der", cwd=pki)
+    """<name>-ca and <name>-server (for 127.0.0.1): .key, .pem and .der."""
+    new = ("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3650")
+    openssl(*new, "-subj", f"/CN=VM download test {name}", "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign", "-keyout", f"{name}-ca.key",
+            "-out", f"{name}-ca.pem", cwd=pki)
+    openssl(*new, "-subj", "/CN=127.0.0.1", "-CA", f"{name}-ca.pem", "-CAkey", f"{name}-ca.key",
+            "-addext", "subjectAltName=IP:127.0.0.1,DNS:127.0.0.1", "-addext", "extendedKeyUsage=serverAuth",
+            "-addext", "basicConstraints=CA:FALSE", "-keyout", f"{name}-server.key",
+            "-out", f"{name}-server.pem", cwd=pki)
+    for kind in ("ca", "server"):
+        openssl("x509", "-in", f"{name}-{kind}.pem", "-outform", "DER", "-out", f"{name}-{kind}.der", cwd=pki)
 
 
 def ensure_pki(pki):
@@ -101,9 +94,6 @@ def trust_in_prefix(pki, prefix, wine_run, tool):
     open(stamp, "w").close()
 
 
-# ---------------------------------------------------------------------------------------------
-# nginx
-
 NGINX_CONF = """\
 daemon off;
 master_process off;
@@ -112,7 +102,7 @@ error_log {work}/nginx-error.log warn;
 pid {work}/nginx.pid;
 events {{ worker_connections 256; }}
 http {{
-    log_format vm '$request_method|$request_uri|$status|$http_range|$http_if_unmodified_since';
+    log_format vm '$request_uri $request_method $status range=$http_range ius=$http_if_unmodified_since';
     access_log {work}/access.log vm;
     client_body_temp_path {work}/tmp/body;
     proxy_temp_path {work}/tmp/proxy;
@@ -183,28 +173,6 @@ def stop_process(process):
             process.wait()
 
 
-# ---------------------------------------------------------------------------------------------
-# The fault back end
-
-class Requests:
-    """What the back end saw, per key, in order; also written to <folder>/<key> for the tests."""
-
-    def __init__(self, folder):
-        self.lock = threading.Lock()
-        self.by_key = {}
-        self.folder = folder
-
-    def add(self, key, line):
-        with self.lock:
-            self.by_key.setdefault(key, []).append(line)
-            with open(os.path.join(self.folder, key), "a") as log:
-                log.write(line + "\n")
-
-    def count(self, key):
-        with self.lock:
-            return len(self.by_key.get(key, []))
-
-
 class FaultHandler(http.server.BaseHTTPRequestHandler):
     """GET/HEAD /fault/<key>/<options>/<file> serves <docroot>/<file> like a static server
     (Range "bytes=N-", If-Unmodified-Since, Last-Modified from the file's time), changed by the
@@ -243,17 +211,9 @@ authority's server certificate (VMDL_FAULT_TLS_PORT).
         if len(parts) < 5 or parts[1] != "fault":
             return self.send_text(404, "not found\n", head)
         key, options, name = parts[2], parts[3], "/".join(parts[4:]).partition("?")[0]
-        options = self.parse_options(options)
+        options = dict(item.partition("=")[::2] for item in options.split(",") if item)
         self.date_offset = int(options.get("date") or 0)
         self.serve(key, options, name, head)
-
-    @staticmethod
-    def parse_options(text):
-        options = {}
-        for item in filter(None, text.split(",")):
-            name, _, value = item.partition("=")
-            options[name] = value
-        return options
 
     def action(self, options, index):
         sequence = [a for a in options.get("seq", "").split(".") if a]
@@ -264,14 +224,15 @@ authority's server certificate (VMDL_FAULT_TLS_PORT).
         return "ok"
 
     def serve(self, key, options, name, head):
-        index = self.server.requests.count(key)
-        action = self.action(options, index)
+        log = os.path.join(self.server.log_folder, key)
+        with self.server.log_lock:
+            action = self.action(options, len(open(log).readlines()) if os.path.exists(log) else 0)
         range_header = self.headers.get("Range", "")
         ius = self.headers.get("If-Unmodified-Since", "")
 
         def record(status):
-            self.server.requests.add(
-                key, f"{self.command} {status} range={range_header} ius={ius}")
+            with self.server.log_lock, open(log, "a") as f:
+                f.write(f"{self.command} {status} range={range_header} ius={ius}\n")
 
         path = os.path.join(self.server.docroot, name)
         if action.startswith("stall"):
@@ -345,10 +306,12 @@ class FaultServer(http.server.ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = False
 
+    log_lock = threading.Lock()  # one for the plain and the TLS server, which share the records
+
     def __init__(self, docroot, log_folder):
         super().__init__(("127.0.0.1", 0), FaultHandler)
         self.docroot = docroot
-        self.requests = Requests(log_folder)
+        self.log_folder = log_folder
 
     def handle_error(self, request, client_address):
         # A client that closes early (after a refusing status, or when killed) is expected.
@@ -366,12 +329,9 @@ def start_demo_backend(script, folder):
     raise RuntimeError("the demo back end did not start")
 
 
-# ---------------------------------------------------------------------------------------------
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--work", required=True, help="folder for this run's files (removed after)")
-    parser.add_argument("--pki", help="folder of the test authorities (kept; default: beside work)")
     parser.add_argument("--docroot", help="serve this folder (kept) instead of a fresh one")
     parser.add_argument("--prefix")
     parser.add_argument("--wine-run")
@@ -387,14 +347,11 @@ def main():
 
     os.makedirs(args.work, exist_ok=True)
     work = tempfile.mkdtemp(prefix="run-", dir=args.work)
-    pki = os.path.abspath(args.pki or os.path.join(args.work, "pki"))
+    pki = os.path.abspath(os.path.join(args.work, "pki"))
     docroot = os.path.abspath(args.docroot) if args.docroot else os.path.join(work, "docroot")
     os.makedirs(docroot, exist_ok=True)
 
-    nginx = None
-    fault = None
-    tls_fault = None
-    demo = None
+    nginx = fault = tls_fault = demo = None
     small = os.path.join(work, "small")
     os.makedirs(small)
     mounted = os.geteuid() == 0 and subprocess.call(
@@ -410,7 +367,6 @@ def main():
         fault = FaultServer(docroot, fault_log)
         threading.Thread(target=fault.serve_forever, daemon=True).start()
         tls_fault = FaultServer(docroot, fault_log)
-        tls_fault.requests = fault.requests
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(os.path.join(pki, "trusted-server.pem"), os.path.join(pki, "trusted-server.key"))
         tls_fault.socket = context.wrap_socket(tls_fault.socket, server_side=True)

@@ -1,5 +1,4 @@
-// A downloader program around the engine, for tests that kill a download mid-way and for the
-// benchmark. Usage:
+// A downloader program around the engine, for the benchmark. Usage:
 //   OrlDownloadTool <url> <path> [--proxy <host:port>] [--accept-any-certificate] [--timeout <ms>]
 // Prints one line "result=<n> name=<name> uptodate=<0|1> ms=<elapsed> buffers=<buffers written>
 // size=<bytes on disk> peak_working_set=<bytes> peak_private=<bytes>" and exits with the job
