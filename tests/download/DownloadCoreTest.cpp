@@ -78,15 +78,6 @@ TEST(DownloadErrorText, BracketedCodeAndOneLineText)
     EXPECT_EQ(0u, text.find(L"[5] xxx"));
 }
 
-TEST(DownloadMetafile, FourBytesLittleEndian)
-{
-    // Later runs, possibly of another build, read what this one wrote.
-    unsigned char bytes[4];
-    OrlDownload::EncodeSize(0x11223344u, bytes);
-    EXPECT_EQ(std::vector<unsigned char>({0x44, 0x33, 0x22, 0x11}), std::vector<unsigned char>(bytes, bytes + 4));
-    EXPECT_EQ(0x11223344u, DecodeSize(bytes));
-}
-
 TEST(DownloadSizes, CountingStopsBefore4GiB)
 {
     // Past the limit a size would wrap and a retry would ask for the wrong range.

@@ -27,9 +27,6 @@ TEST(DownloaderCore, InstallerTakesWhatTheOthersLeaveOfNinety)
                                  {0, 0, 0, 90}, {2, 0, 0, 88}, {0, 1, 10, 60}, {3, 1, 10, 57}, {95, 1, 10, 0}};
     for (const auto& c : cases)
         EXPECT_EQ(c[3], InstallerWeight(c[0], c[1] != 0, c[2])) << c[0];
-    EXPECT_EQ(10u, Weight::kStubConfig + Weight::kSettings + Weight::kCustomization + Weight::kLocalization +
-                       Weight::kHelp);
-    EXPECT_EQ(100u, Weight::kStubConfig + Weight::kSelfUpgrade);
 }
 
 TEST(DownloaderCore, ProgressIsCreditedOnceAndNeverTakenBack)

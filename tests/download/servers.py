@@ -31,6 +31,7 @@ import tempfile
 import threading
 import time
 
+
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
