@@ -108,6 +108,17 @@ public:
         static_assert(std::is_pointer_v<Fn>, "a function pointer type");
         return reinterpret_cast<Fn>(reinterpret_cast<void*>(Resolve(entry, failure)));
     }
+    // Binds each function pointer to its entry point: Bind(f, "F", g, "G", ...). True when every
+    // one was found; the others stay null.
+    template <typename Fn, typename... More>
+    bool Bind(Fn& target, const char* entry, More&&... more)
+    {
+        target = Function<Fn>(entry);
+        bool found = target != nullptr;
+        if constexpr (sizeof...(More) > 0)
+            found = Bind(std::forward<More>(more)...) && found;
+        return found;
+    }
     HMODULE Module() const { return module_.load(std::memory_order_acquire); }
     const std::wstring& Name() const { return name_; }
 

@@ -5,12 +5,6 @@
 namespace VmCommon {
 namespace {
 
-// Win32 error numbers, spelled out so that this file needs no Windows headers.
-constexpr uint32_t kErrorFileNotFound = 2;
-constexpr uint32_t kErrorPathNotFound = 3;
-constexpr uint32_t kErrorAccessDenied = 5;
-constexpr uint32_t kErrorInvalidParameter = 87;
-
 std::wstring Join(const std::wstring& folder, const std::wstring& name)
 {
     return folder + L"\\" + name;

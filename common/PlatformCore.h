@@ -24,6 +24,14 @@ struct SessionEntry {
 // none is active.
 uint32_t ActiveSessionFromList(const std::vector<SessionEntry>& sessions);
 
+// Win32 error numbers the portable core decides on, spelled out because it includes no Windows
+// headers.
+constexpr uint32_t kErrorFileNotFound = 2;
+constexpr uint32_t kErrorPathNotFound = 3;
+constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorInvalidParameter = 87;
+constexpr uint32_t kErrorAlreadyExists = 183;
+
 // Status of every registry operation; the numbers appear in log lines and never change.
 enum RegistryResult : int32_t {
     RegistrySuccess = 0,

@@ -1,5 +1,6 @@
 #include "common/VmPathCore.h"
 
+#include "common/PlatformCore.h"
 #include "common/Text.h"
 
 namespace VmPath {
@@ -111,7 +112,7 @@ std::wstring CreateUniqueDirectoryWith(const std::wstring& parent,
         const uint32_t error = create(path);
         if (error == 0)
             return path;
-        if (error != kErrorAlreadyExists)
+        if (error != VmCommon::kErrorAlreadyExists)
             return {};
     }
     return {};

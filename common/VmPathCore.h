@@ -34,13 +34,12 @@ std::wstring ReplaceUserProfile(const std::wstring& path, const std::wstring& pr
 // "vm<tick><attempt>.tmp".
 std::wstring UniqueDirectoryName(uint32_t tick, size_t attempt);
 
-// The number CreateUniqueDirectory's creator returns when the name is taken (ERROR_ALREADY_EXISTS).
-constexpr uint32_t kErrorAlreadyExists = 183;
 constexpr size_t kUniqueDirectoryAttempts = 10000;
 
 // The retry loop of CreateUniqueDirectory: tries UniqueDirectoryName(tick(), n) below parent for
-// n = 0, 1, ...; create returns 0 on success or a Win32 error code. A taken name tries the next
-// number, any other error ends the search. Empty when no directory was created.
+// n = 0, 1, ...; create returns 0 on success or a Win32 error code. A taken name
+// (VmCommon::kErrorAlreadyExists) tries the next number, any other error ends the search. Empty
+// when no directory was created.
 std::wstring CreateUniqueDirectoryWith(const std::wstring& parent,
                                        const std::function<uint32_t()>& tick,
                                        const std::function<uint32_t(const std::wstring&)>& create);

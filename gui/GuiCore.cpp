@@ -18,11 +18,27 @@ int HexDigit(wchar_t c)
 }
 
 struct StageShare {
+    uint32_t stage;
     uint32_t normal;
     uint32_t slow;
 };
-constexpr StageShare kShares[] = {{50, 30}, {0, 0}, {0, 40}, {50, 30}, {0, 0}};
+// Indexed by stage.
+constexpr StageShare kShares[] = {
+#define VM_PROGRESS_STAGE_SHARE(name, value, normal, slow) {value, normal, slow},
+    VM_PROGRESS_STAGES(VM_PROGRESS_STAGE_SHARE)
+#undef VM_PROGRESS_STAGE_SHARE
+};
 constexpr uint32_t kStageCount = sizeof(kShares) / sizeof(kShares[0]);
+
+constexpr bool SharesInStageOrder()
+{
+    for (uint32_t s = 0; s < kStageCount; ++s) {
+        if (kShares[s].stage != s)
+            return false;
+    }
+    return true;
+}
+static_assert(SharesInStageOrder(), "the stages are listed in number order");
 
 } // namespace
 
@@ -77,11 +93,10 @@ OverallProgress ComputeOverallProgress(uint32_t stage, uint32_t percent, bool sl
 std::wstring StageLabelKey(uint32_t stage)
 {
     switch (stage) {
-    case StageDownloading: return L"Downloading";
-    case StageValidating: return L"Validating";
-    case StageUninstalling: return L"Uninstalling";
-    case StageInstalling: return L"Installing";
-    case StageLaunching: return L"Launching";
+#define VM_PROGRESS_STAGE_KEY(name, value, normal, slow) \
+    case Stage##name: return L"" #name;
+        VM_PROGRESS_STAGES(VM_PROGRESS_STAGE_KEY)
+#undef VM_PROGRESS_STAGE_KEY
     default: return std::wstring();
     }
 }

@@ -21,12 +21,19 @@ uint32_t PerceivedBrightness(uint32_t color);
 // Index in the close-button strip: 1 (light image) when the caption text colour is bright, else 0.
 int CloseImageIndex(uint32_t fontColor);
 
+// The stages of an installation, one row each in number order: the name (the label's text key),
+// the number, and the points of the bar the stage covers in a normal and in a slow run.
+#define VM_PROGRESS_STAGES(X) \
+    X(Downloading, 0, 50, 30) \
+    X(Validating, 1, 0, 0) \
+    X(Uninstalling, 2, 0, 40) \
+    X(Installing, 3, 50, 30) \
+    X(Launching, 4, 0, 0)
+
 enum ProgressStage : uint32_t {
-    StageDownloading = 0,
-    StageValidating = 1,
-    StageUninstalling = 2,
-    StageInstalling = 3,
-    StageLaunching = 4,
+#define VM_PROGRESS_STAGE_ENUMERATOR(name, value, normal, slow) Stage##name = value,
+    VM_PROGRESS_STAGES(VM_PROGRESS_STAGE_ENUMERATOR)
+#undef VM_PROGRESS_STAGE_ENUMERATOR
 };
 
 enum ProgressFlags : uint32_t {

@@ -18,10 +18,8 @@ VmCommon::CreateOnce<GdiplusFlat> g_gdiplus;
 CommonControls::CommonControls()
 {
     VmCommon::DelayLoadedLibrary& module = VmCommon::ComCtl32Library();
-    create_ = module.Function<decltype(create_)>("ImageList_Create");
-    addMasked_ = module.Function<decltype(addMasked_)>("ImageList_AddMasked");
-    draw_ = module.Function<decltype(draw_)>("ImageList_Draw");
-    destroy_ = module.Function<decltype(destroy_)>("ImageList_Destroy");
+    loaded_ = module.Bind(create_, "ImageList_Create", addMasked_, "ImageList_AddMasked", draw_,
+                          "ImageList_Draw", destroy_, "ImageList_Destroy");
     using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
     auto init = module.Function<InitFn>("InitCommonControlsEx");
     if (init) {
@@ -92,25 +90,15 @@ void ImageList::reset()
 
 GdiplusFlat::GdiplusFlat()
 {
-    VmCommon::DelayLoadedLibrary& module = VmCommon::GdiplusLibrary();
-    CreateBitmapFromStream = module.Function<decltype(CreateBitmapFromStream)>("GdipCreateBitmapFromStream");
-    DisposeImage = module.Function<decltype(DisposeImage)>("GdipDisposeImage");
-    GetImageWidth = module.Function<decltype(GetImageWidth)>("GdipGetImageWidth");
-    GetImageHeight = module.Function<decltype(GetImageHeight)>("GdipGetImageHeight");
-    CreateFromHDC = module.Function<decltype(CreateFromHDC)>("GdipCreateFromHDC");
-    DeleteGraphics = module.Function<decltype(DeleteGraphics)>("GdipDeleteGraphics");
-    DrawImageRectI = module.Function<decltype(DrawImageRectI)>("GdipDrawImageRectI");
+    loaded_ = VmCommon::GdiplusLibrary().Bind(
+        CreateBitmapFromStream, "GdipCreateBitmapFromStream", DisposeImage, "GdipDisposeImage", GetImageWidth,
+        "GdipGetImageWidth", GetImageHeight, "GdipGetImageHeight", CreateFromHDC, "GdipCreateFromHDC",
+        DeleteGraphics, "GdipDeleteGraphics", DrawImageRectI, "GdipDrawImageRectI");
 }
 
 GdiplusFlat& GdiplusFlat::Get()
 {
     return g_gdiplus.Get([] { return new GdiplusFlat(); });
-}
-
-bool GdiplusFlat::Loaded() const
-{
-    return CreateBitmapFromStream && DisposeImage && GetImageWidth && GetImageHeight &&
-           CreateFromHDC && DeleteGraphics && DrawImageRectI;
 }
 
 } // namespace VmGui

@@ -14,7 +14,7 @@ public:
     // The process-wide binding, loaded on first use. Registers the progress bar and combo box
     // classes that the dialog templates use.
     static CommonControls& Get();
-    bool Loaded() const { return create_ && addMasked_ && draw_ && destroy_; }
+    bool Loaded() const { return loaded_; }
 
     HIMAGELIST Create(int cx, int cy, UINT flags, int initial, int grow) const;
     int AddMasked(HIMAGELIST list, HBITMAP bitmap, COLORREF mask) const;
@@ -27,6 +27,7 @@ private:
     int(WINAPI* addMasked_)(HIMAGELIST, HBITMAP, COLORREF) = nullptr;
     BOOL(WINAPI* draw_)(HIMAGELIST, int, HDC, int, int, UINT) = nullptr;
     BOOL(WINAPI* destroy_)(HIMAGELIST) = nullptr;
+    bool loaded_ = false;
 };
 
 // An image list with its owner.
@@ -51,7 +52,7 @@ private:
 class GdiplusFlat {
 public:
     static GdiplusFlat& Get();
-    bool Loaded() const;
+    bool Loaded() const { return loaded_; }
 
     int (WINAPI* CreateBitmapFromStream)(IStream*, void**) = nullptr;
     int (WINAPI* DisposeImage)(void*) = nullptr;
@@ -63,6 +64,7 @@ public:
 
 private:
     GdiplusFlat();
+    bool loaded_ = false;
 };
 
 } // namespace VmGui

@@ -1,5 +1,7 @@
 #include "common/VmPathCore.h"
 
+#include "common/PlatformCore.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -107,7 +109,8 @@ TEST(PathText, ReplaceUserProfile)
 TEST(UniqueDirectory, RetriesOnlyTakenNames)
 {
     EXPECT_EQ(L"vm42949672959999.tmp", UniqueDirectoryName(4294967295u, 9999));
-    constexpr uint32_t kExists = kErrorAlreadyExists, kAccessDenied = 5, kPathNotFound = 3;
+    using namespace VmCommon;
+    constexpr uint32_t kExists = kErrorAlreadyExists;
     const struct {
         const char* what;
         std::wstring parent;
@@ -117,8 +120,8 @@ TEST(UniqueDirectory, RetriesOnlyTakenNames)
     } cases[] = {
         {"first name free", L"C:\\Temp", {0}, L"C:\\Temp\\vm1000.tmp", 1},
         {"taken names move on", L"C:\\Temp\\", {kExists, kExists, 0}, L"C:\\Temp\\vm1022.tmp", 3},
-        {"read-only parent gives up at once", L"C:\\Temp", {kAccessDenied}, L"", 1},
-        {"other error after a collision", L"C:\\Temp", {kExists, kPathNotFound}, L"", 2},
+        {"read-only parent gives up at once", L"C:\\Temp", {kErrorAccessDenied}, L"", 1},
+        {"other error after a collision", L"C:\\Temp", {kExists, kErrorPathNotFound}, L"", 2},
         {"every name taken", L"C:\\Temp", {kExists}, L"", kUniqueDirectoryAttempts},
         {"no parent", L"", {0}, L"", 0},
     };
