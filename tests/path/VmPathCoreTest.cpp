@@ -1,6 +1,7 @@
 #include "common/VmPathCore.h"
 
 #include "common/PlatformCore.h"
+#include "tests/support/TextRows.h"
 
 #include <gtest/gtest.h>
 
@@ -26,9 +27,7 @@ TEST(PathText, Combine)
 
 TEST(PathText, Quote)
 {
-    const struct {
-        std::wstring input, expected;
-    } cases[] = {
+    VmTest::ExpectEachRow(QuotePath, {
         {L"C:\\Program Files\\a.exe", L"\"C:\\Program Files\\a.exe\""},
         {L"\"C:\\Program Files\\a.exe\"", L"\"C:\\Program Files\\a.exe\""}, // already quoted
         {L"\"\"", L"\"\""},
@@ -36,16 +35,12 @@ TEST(PathText, Quote)
         {L"\"C:\\open", L"\"\"C:\\open\""},
         {L"C:\\close\"", L"\"C:\\close\"\""},
         {L"", L"\"\""},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.expected, QuotePath(c.input)) << c.input;
+    });
 }
 
 TEST(PathText, Drive)
 {
-    const struct {
-        std::wstring path, expected;
-    } cases[] = {
+    VmTest::ExpectEachRow(GetPathDrive, {
         {L"C:\\Program Files", L"C:"},
         {L"d:", L"d:"},
         {L"\\\\?\\E:\\long\\path", L"E:"},
@@ -54,9 +49,7 @@ TEST(PathText, Drive)
         {L"relative\\dir", L""},
         {L"C", L""},
         {L"\\\\?\\F", L""},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.expected, GetPathDrive(c.path)) << c.path;
+    });
 }
 
 TEST(PathText, Split)
@@ -88,9 +81,7 @@ TEST(PathText, Split)
 TEST(PathText, ReplaceUserProfile)
 {
     const std::wstring profile = L"C:\\Users\\other";
-    const struct {
-        std::wstring path, expected;
-    } cases[] = {
+    VmTest::ExpectEachRow([&](const std::wstring& path) { return ReplaceUserProfile(path, profile); }, {
         {L"%USERPROFILE%\\AppData\\Roaming", L"C:\\Users\\other\\AppData\\Roaming"},
         {L"%UserProfile%\\Documents", L"C:\\Users\\other\\Documents"},
         {L"%USERPROFILE%\\a;%USERPROFILE%\\b", L"C:\\Users\\other\\a;C:\\Users\\other\\b"},
@@ -99,9 +90,7 @@ TEST(PathText, ReplaceUserProfile)
         {L"D:\\Shared\\Documents", L""},
         {L"%APPDATA%\\x", L""},
         {L"%USERPROFILE", L""},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.expected, ReplaceUserProfile(c.path, profile)) << c.path;
+    });
     // The replacement is not scanned again.
     EXPECT_EQ(L"%USERPROFILE%\\x", ReplaceUserProfile(L"%USERPROFILE%\\x", L"%USERPROFILE%"));
 }

@@ -1,5 +1,6 @@
 #include "proxy/OrlDnsCore.h"
 #include "proxy/OrlProxyCore.h"
+#include "tests/support/TextRows.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +27,7 @@ TEST(ProxyCore, BrowserFromRegistryTexts)
 
 TEST(ProxyCore, HttpProxyFromListWithScheme)
 {
-    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+    VmTest::ExpectEachRow([](const std::wstring& list) { return WithHttpScheme(SelectHttpProxy(list)); }, {
         {L"", L""},
         {L"proxy:8080", L"http://proxy:8080"},
         {L"https://p:1", L"https://p:1"},
@@ -36,22 +37,18 @@ TEST(ProxyCore, HttpProxyFromListWithScheme)
         {L"ftp=f:21", L""},
         {L"http=;https=s:1", L"http://s:1"},
         {L" http=h:1;https=s:1", L"http://s:1"}, // entries are not trimmed
-    };
-    for (const auto& [list, expected] : cases)
-        EXPECT_EQ(expected, WithHttpScheme(SelectHttpProxy(list))) << list;
+    });
 }
 
 TEST(OrlDnsCore, HostOfUrl)
 {
-    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+    VmTest::ExpectEachRow(OrlDns::HostOfUrl, {
         {L"http://Dl.Example.com/a/b", L"Dl.Example.com"},
         {L"http://h?q=1", L"h"},
         {L"h.example.com/p", L"h.example.com"},
         {L"http://user@h/p", L"user@h"},
         {L"http://user:pw@h/p", L"user"},
-    };
-    for (const auto& [url, host] : cases)
-        EXPECT_EQ(host, OrlDns::HostOfUrl(url)) << url;
+    });
 }
 
 // Two groups; the prober's choices are scripted and counted.
