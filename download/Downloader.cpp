@@ -48,7 +48,7 @@ std::wstring OwnFileName()
 }
 
 // Clears the path the download would go to. False when the download is switched off, and when
-// its URL is empty, which is worth a warning.
+// its URL is empty, which is worth a warning (emptyUrlWarning: a format with the function's "%s").
 bool Offered(bool allowed, const std::wstring& url, std::wstring& path, const wchar_t* function,
              const wchar_t* emptyUrlWarning)
 {
@@ -56,7 +56,7 @@ bool Offered(bool allowed, const std::wstring& url, std::wstring& path, const wc
     if (!allowed)
         return false;
     if (url.empty()) {
-        VM_ORL_LOG(LevelWarning, L"%s: %s", function, emptyUrlWarning);
+        VM_ORL_LOG(LevelWarning, emptyUrlWarning, function);
         return false;
     }
     return true;
@@ -457,7 +457,7 @@ bool Downloader::ShouldSelfUpgrade()
 {
     static const wchar_t kFunction[] = L"Downloader::ShouldSelfUpgrade";
     if (!Offered(allowSelfUpgrade_, parser_->GetStubUpgradeUrl(), upgradePath_, kFunction,
-                 L"Stub download URL is empty - can't self upgrade"))
+                 L"%s: Stub download URL is empty - can't self upgrade"))
         return false;
     const std::wstring version = parser_->GetStubUpgradeVersion();
     uint32_t available[3] = {};
@@ -481,7 +481,7 @@ bool Downloader::ShouldGetTrawl()
 {
     static const wchar_t kFunction[] = L"Downloader::ShouldGetTrawl";
     if (!Offered(allowTrawl_, parser_->GetTrawlUrl(), trawlPath_, kFunction,
-                 L"Trawl download URL is empty - can't download"))
+                 L"%s: Trawl download URL is empty - can't download"))
         return false;
     trawlPath_ = InWorkDirectory(FileName::kTrawl);
     VM_ORL_LOG(LevelDebug, L"%s: Trawl is needed, path: %s", kFunction, trawlPath_.c_str());

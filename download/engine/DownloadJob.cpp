@@ -504,8 +504,7 @@ bool DownloadJob::OnReadComplete(DWORD bytes)
     VM_ORL_LOG(LevelDebug, L"%s: All data has been received", kFunction);
     if (file && file->ExpectedSize() != kUnknownSize && file->CurrentSize() < file->ExpectedSize()) {
         VM_ORL_LOG(LevelWarning,
-                   L"%s: All data received but file is smaller than Content-Length header says. Handling as "
-                   L"NetworkReset error.",
+                   L"%s: All data received but file is smaller than Content-Length header says. Handling as NetworkReset error.",
                    kFunction);
         SetResult(JobResults::NetworkReset);
     } else {
