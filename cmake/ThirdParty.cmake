@@ -16,7 +16,10 @@ if(WIN32)
   endif()
   add_library(tinyxml2 STATIC ${VM_TINYXML2_SOURCE_DIR}/tinyxml2.cpp)
   target_include_directories(tinyxml2 SYSTEM PUBLIC ${VM_TINYXML2_SOURCE_DIR})
-  target_compile_options(tinyxml2 PRIVATE -w)
+  # libstdc++'s headers switch mingw to its own C99 printf and scanf (some 80 KB with their number
+  # conversions); stdio.h read first, under __USE_MINGW_ANSI_STDIO=0, keeps tinyxml2's few
+  # formatting and parsing calls on msvcrt's.
+  target_compile_options(tinyxml2 PRIVATE -w -include stdio.h)
 else()
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(TINYXML2 REQUIRED IMPORTED_TARGET tinyxml2)

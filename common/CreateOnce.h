@@ -4,7 +4,12 @@
 #pragma once
 
 #include <atomic>
+#if defined(_WIN32)
+// Windows' own yield: std::this_thread::yield would bring mingw's POSIX thread library along.
+extern "C" __declspec(dllimport) int __stdcall SwitchToThread(void);
+#else
 #include <thread>
+#endif
 
 namespace VmCommon {
 
@@ -22,8 +27,13 @@ public:
                 instance_.store(make(), std::memory_order_release);
                 state_.store(2, std::memory_order_release);
             } else {
-                while (state_.load(std::memory_order_acquire) != 2)
+                while (state_.load(std::memory_order_acquire) != 2) {
+#if defined(_WIN32)
+                    SwitchToThread();
+#else
                     std::this_thread::yield();
+#endif
+                }
             }
         }
         return *instance_.load(std::memory_order_acquire);

@@ -14,15 +14,23 @@ CreateOnce<LoadingConfiguration> g_configuration;
 CreateOnce<PreloadedLibraries> g_preloaded;
 
 // Where a CallWithDelayLoadNumber on this thread collects the first binding failure; null outside.
-thread_local DWORD* t_guardFailure = nullptr;
+// A TLS slot rather than thread_local, whose mingw emulation brings a POSIX thread library along.
+DWORD GuardSlot()
+{
+    static const DWORD slot = TlsAlloc();
+    return slot;
+}
+
+DWORD* GuardFailure() { return static_cast<DWORD*>(TlsGetValue(GuardSlot())); }
 
 void ReportFailure(DWORD code)
 {
-    // Reading a thread_local goes through TlsGetValue, which clears the last error; callers log
-    // the error of the failed load or lookup after this.
+    // TlsGetValue clears the last error; callers log the error of the failed load or lookup after
+    // this.
     const DWORD error = GetLastError();
-    if (t_guardFailure && *t_guardFailure == 0)
-        *t_guardFailure = code;
+    DWORD* const failure = GuardFailure();
+    if (failure && *failure == 0)
+        *failure = code;
     SetLastError(error);
 }
 
@@ -263,14 +271,14 @@ DWORD CallWithDelayLoadNumber(unsigned number, DelayLoadCallback function, void*
         return kDelayLoadInvalidParameter;
     LoadingConfiguration& configuration = GetLoadingConfiguration();
     DWORD failure = 0;
-    DWORD* const outer = t_guardFailure;
+    DWORD* const outer = GuardFailure();
     DWORD result = 0;
     {
         CriticalSectionLock hold(configuration.Lock());
         configuration.SetNumber(number);
-        t_guardFailure = &failure;
+        TlsSetValue(GuardSlot(), &failure);
         result = function(argument);
-        t_guardFailure = outer;
+        TlsSetValue(GuardSlot(), outer);
     }
     if (failure != 0) {
         if (outer && *outer == 0)

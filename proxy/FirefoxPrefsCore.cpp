@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "common/Text.h"
 #include "common/Utf.h"
 
 namespace OrlProxy {
@@ -139,9 +140,9 @@ void ReadPrefs(std::string_view text, FFProxyConfig& config)
 std::wstring ManualProxy(const FFProxyConfig& config)
 {
     if (!config.httpHost.empty())
-        return config.httpHost + L":" + std::to_wstring(config.httpPort);
+        return config.httpHost + L":" + VmCommon::Decimal(static_cast<uint32_t>(config.httpPort));
     if (!config.sslHost.empty())
-        return config.sslHost + L":" + std::to_wstring(config.sslPort);
+        return config.sslHost + L":" + VmCommon::Decimal(static_cast<uint32_t>(config.sslPort));
     return {};
 }
 
