@@ -1,36 +1,50 @@
 """The end-to-end harness: the test build of the installer run under Wine against the demo back end.
 
     with Installation(wine_run, prefix, program) as env:
-        run = env.run("--silent")                  # exit code and this run's log
+        run = env.run("--silent")                  # exit code, this run's log and printed text
         env.knob("AdminInstaller", "Fail", 5)      # test knobs of the user's hive
+        env.customize("RequiredDiskSpace", "9")    # a customization setting of the program copy
+        with env.dialogs():                        # the windows on a private X display
+            run = env.run(answers=lambda dialog_type, index: ["Return"])
 
 The back end's address is built into the program (LWBEAddress, http://127.0.0.1:18080). So that
 tests never meet `make demo` or each other on that port, each Installation serves the demo back end
 on a free port and runs a copy of the program whose address names that port: the digits of the
 port are replaced in place, which keeps every offset of the image. The prefix is the test's own
 (created once and reused) and holds one installation at a time."""
+import contextlib
 import glob
 import os
+import re
 import shutil
 import socket
 import subprocess
+import sys
 import tempfile
+import time
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+sys.path.insert(0, os.path.join(REPO, "tests", "gui"))
+from program_testui import press  # noqa: E402
+from xsession import XSession  # noqa: E402
+
 DEMO_PORT = b"127.0.0.1:18080"
 AGENT_KEY = r"HKLM\SOFTWARE\Wow6432Node\Velmora\Tolvi"  # the 32-bit view, as the agent writes it
 SHARED_KEY = r"HKCU\SOFTWARE\Velmora\NetworkInstallerShared"
 TEST_KEY = "HKCU\\Software\\Velmora\\Test\\"
+SHOWN = re.compile(r"GuiManager::OpenDialog: Showing dialog type (\d+)")
+PROGRESS = 0  # the only dialog that asks nothing
 
 
 class Run:
-    def __init__(self, code, log):
-        self.code, self.log = code, log
+    def __init__(self, code, log, output=""):
+        self.code, self.log, self.output = code, log, output
 
 
 class Installation:
     def __init__(self, wine_run, prefix, program, msi):
         self.wine_run, self.prefix, self.program, self.msi = wine_run, prefix, program, msi
+        self.session = None
 
     def __enter__(self):
         self.temp = tempfile.mkdtemp(prefix="vm-e2e-")
@@ -66,26 +80,67 @@ class Installation:
 
     def wine(self, *args, timeout=300):
         return subprocess.run([self.wine_run, self.prefix, *args], stdin=subprocess.DEVNULL,
-                              capture_output=True, timeout=timeout)
+                              capture_output=True, timeout=timeout, env=self.session and self.session.env)
+
+    def customize(self, key, value):
+        """Gives a customization setting of the program copy another value (its resource rewritten)."""
+        tool = os.path.join(os.path.dirname(self.program), "tools", "SetCustomization.exe")
+        done = self.wine(tool, self.windows_path(self.exe), key, value)
+        assert done.returncode == 0, f"{key} cannot be set: {done.stderr[-300:]!r}"
+
+    @contextlib.contextmanager
+    def dialogs(self):
+        """Runs inside show their windows on a private X display (no window manager)."""
+        with XSession(self.wine_run, self.prefix) as session:
+            self.session = session
+            try:
+                yield session
+            finally:
+                self.session = None
 
     def requests(self):
         """The paths the back end was asked for, in order."""
         with open(os.path.join(self.backend_env["DEMO_BACKEND_DIR"], str(self.port), "access.log")) as f:
             return [line.split('"')[1].split()[1] for line in f if '"' in line]
 
-    def run(self, *args, standard_user=False, timeout=600):
-        """Runs the installer to its end; the log is that of this run (per user or machine-wide)."""
+    def run(self, *args, standard_user=False, timeout=600, answers=None):
+        """Runs the installer to its end; the log is that of this run (per user or machine-wide).
+        With answers (inside dialogs()), answers(dialog type, n) gives the keys for the n-th
+        dialog that asks something, when it is shown."""
         for path in self.logs():
             os.remove(path)
         command = [self.windows_path(self.exe), *args]
         if standard_user:
             command.insert(0, os.path.join(os.path.dirname(self.program), "tools", "RunAsStandardUser.exe"))
-        done = self.wine(*command, timeout=timeout)
+        if answers is None:
+            done = self.wine(*command, timeout=timeout)
+            return Run(done.returncode, self.log(), done.stdout.decode(errors="replace").replace("\r", ""))
+        return Run(self.answer(command, answers, timeout), self.log())
+
+    def answer(self, command, answers, timeout):
+        assert self.session, "dialogs are answered inside dialogs()"
+        process = self.session.popen_wine(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                          stderr=subprocess.DEVNULL)
+        answered, deadline = 0, time.monotonic() + timeout
+        try:
+            while process.poll() is None and time.monotonic() < deadline:
+                questions = [int(t) for t in SHOWN.findall(self.log()) if int(t) != PROGRESS]
+                if len(questions) > answered:
+                    time.sleep(1)  # the dialog is mapped and has its focus
+                    press(self.session, answers(questions[answered], answered))
+                    answered += 1
+                time.sleep(0.25)
+            return process.wait(timeout=30)
+        finally:
+            if process.poll() is None:
+                process.kill()
+
+    def log(self):
         text = ""
         for path in self.logs():
             with open(path, "rb") as f:
-                text += f.read().decode("utf-16-le").lstrip("\ufeff").replace("\r", "")
-        return Run(done.returncode, text)
+                text += f.read().decode("utf-16-le", errors="ignore").lstrip("\ufeff").replace("\r", "")
+        return text
 
     def logs(self):
         return glob.glob(os.path.join(self.prefix, "drive_c", "ProgramData", "Velmora", "Log", "Tolvi", "stub.log")) + \
