@@ -16,7 +16,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e import AGENT_KEY, REPO, Installation  # noqa: E402
+from e2e import AGENT_KEY, REPO, SHARED_KEY, Installation  # noqa: E402
 
 ARGS = sys.argv[1:5]
 WARDLINE, MATERIAL = sys.argv[5:7]
@@ -34,20 +34,22 @@ class ChecksTest(unittest.TestCase):
         for line in lines:
             self.assertIn(line, run.log)
 
-    def assertNothingLeft(self, env):
+    def assertNothingLeft(self, env, agent=None):
         self.assertEqual([], env.work_directories())
-        self.assertEqual({}, env.values(AGENT_KEY))
+        self.assertEqual({}, env.values(SHARED_KEY))
+        self.assertEqual(agent or {}, env.values(AGENT_KEY))
 
     def test_one_trace_of_the_agent_is_a_broken_installation(self):
         env = self.start()
-        env.wine("reg", "add", AGENT_KEY, "/v", "InstallPath", "/d", r"C:\Program Files (x86)\Velmora\Tolvi", "/f")
+        trace = {"InstallPath": r"C:\Program Files (x86)\Velmora\Tolvi"}
+        env.wine("reg", "add", AGENT_KEY, "/v", "InstallPath", "/d", trace["InstallPath"], "/f")
         self.addCleanup(env.wine, "reg", "delete", AGENT_KEY, "/f")
         run = env.run("--silent", standard_user=True)
         self.assertEnded(run, 1, "Installer::CheckExistingAgent: Broken installation detected",
                          "wWinMain: Exiting with code: 1 (Failed)")
         self.assertIn("some important files are missing", run.output)
         self.assertEqual([], env.requests(), "nothing is downloaded")
-        self.assertEqual([], env.work_directories())
+        self.assertNothingLeft(env, agent=trace)
 
     def test_too_little_disk_space_is_measured_again_until_cancelled(self):
         env = self.start()
