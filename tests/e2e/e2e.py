@@ -135,9 +135,10 @@ class Installation:
             if process.poll() is None:
                 process.kill()
 
-    def log(self):
+    def log(self, paths=None):
+        """The log as it is now, also while the program still writes to it."""
         text = ""
-        for path in self.logs():
+        for path in paths or self.logs():
             with open(path, "rb") as f:
                 text += f.read().decode("utf-16-le", errors="ignore").lstrip("\ufeff").replace("\r", "")
         return text
