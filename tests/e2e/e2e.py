@@ -60,10 +60,14 @@ class Installation:
             f.write(image.replace(DEMO_PORT, b"127.0.0.1:%d" % self.port))
         self.backend_env = dict(os.environ, DEMO_BACKEND_DIR=os.path.join(self.temp, "backend"), VM_DEMO_MSI=self.msi)
         self.backend("start")
-        self.wine("--start")
-        self.uninstall_agent()
-        for directory in self.work_directories():  # what a failed test left
-            shutil.rmtree(directory)
+        try:
+            self.wine("--start")
+            self.uninstall_agent()
+            for directory in self.work_directories():  # what a failed test left
+                shutil.rmtree(directory, ignore_errors=True)
+        except BaseException:
+            self.__exit__()  # the back end and the copy go also when the start fails
+            raise
         return self
 
     def __exit__(self, *_):
