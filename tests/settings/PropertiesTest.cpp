@@ -93,14 +93,6 @@ TEST(PropertiesLookup, PrecedenceAndEmptyValues)
     }
 }
 
-TEST(PropertiesLookup, OnlyCustomizationLanguagesAreSelectable)
-{
-    const auto customization = Parse(L"zh-TW:P=1\r\nglobal:X=1\r\nzh:P=1\r\nY=2\r\nes-MX:P=1\r\nes:P=1\r\nzh-HK:P=1");
-    EXPECT_EQ((std::vector<std::wstring>{L"es", L"es-MX", L"zh", L"zh-HK", L"zh-TW"}),
-              SelectableLanguages(customization));
-    EXPECT_TRUE(SelectableLanguages(Parse(L"A=1\r\nB=2")).empty());
-}
-
 // On Windows wchar_t is a UTF-16 unit; natively it is a whole code point. The order must agree:
 // U+1F600 is D83D DE00 in UTF-16, above U+00FF and below U+E000 and U+FFFD.
 TEST(PropertiesOrder, ComparesUtf16CodeUnits)

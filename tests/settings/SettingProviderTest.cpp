@@ -1,6 +1,5 @@
-// SettingProvider under Wine: reading PROPERTIES resources with every failure it reports, the
-// payload behind an image and the management-server values read from it. The programs' own
-// settings and payloads are seen end to end (sequence_start.py, wardline_payload_test.py).
+// SettingProvider under Wine: PROPERTIES resources with every failure it reports, the payload
+// behind an image and the management-server values read from it.
 #include "settings/SettingProvider.h"
 #include "tests/support/CaptureLog.h"
 #include "tests/support/TestSupport.h"
@@ -81,24 +80,20 @@ TEST_F(Settings, ResourceFailuresAreLoggedAndStopTheParse)
     }
 }
 
-// What follows the image is copied exactly, and replaces an earlier, longer payload file.
-TEST_F(Settings, ExtractCopiesWhatFollowsTheImageOverAnEarlierPayload)
+// What follows the image is copied exactly over an earlier, longer payload file; every reason for
+// no payload is reported and leaves no file.
+TEST_F(Settings, ExtractCopiesWhatFollowsTheImageOrReportsWhyNot)
 {
-    const std::string image(5000, 'I');
-    SettingProvider settings;
-    ASSERT_TRUE(settings.ExtractPayloadFrom(Write(L"long.exe", image + std::string(9000, 'p')), image.size(),
-                                            Path(L"wl.ini")));
-    EXPECT_EQ(9000u, VmTest::ReadBytes(Path(L"wl.ini")).size());
-    ASSERT_TRUE(settings.ExtractPayloadFrom(Write(L"short.exe", image + "\r\n[Wardline]"), image.size(),
-                                            Path(L"wl.ini")));
-    const auto copied = VmTest::ReadBytes(Path(L"wl.ini"));
+    const std::string image(100, 'I');
+    ASSERT_TRUE(SettingProvider().ExtractPayloadFrom(Write(L"long.exe", image + std::string(900, 'p')), 100,
+                                                     Path(L"old.ini")));
+    ASSERT_TRUE(SettingProvider().ExtractPayloadFrom(Write(L"short.exe", image + "\r\n[Wardline]"), 100,
+                                                     Path(L"old.ini")));
+    const auto copied = VmTest::ReadBytes(Path(L"old.ini"));
     EXPECT_EQ("\r\n[Wardline]", std::string(copied.begin(), copied.end()));
     EXPECT_TRUE(log.Lines().empty());
-}
 
-TEST_F(Settings, ExtractReportsEveryReasonForNoPayload)
-{
-    const std::wstring image = Write(L"image.exe", std::string(100, 'I'));
+    const std::wstring bare = Write(L"image.exe", image);
     const struct {
         const char* name;
         std::wstring image;
@@ -106,16 +101,15 @@ TEST_F(Settings, ExtractReportsEveryReasonForNoPayload)
         const wchar_t* target;
         std::wstring line; // empty: no message at all
     } cases[] = {
-        {"nothing appended", image, 100, L"wl.ini", L""},
-        {"image larger than the file", image, 101, L"wl.ini", L"file or image size invalid"},
-        {"headers unreadable", image, 0, L"wl.ini", L"file or image size invalid"},
+        {"nothing appended", bare, 100, L"wl.ini", L""},
+        {"image larger than the file", bare, 101, L"wl.ini", L"file or image size invalid"},
+        {"headers unreadable", bare, 0, L"wl.ini", L"file or image size invalid"},
         {"no image file", Path(L"missing.exe"), 10, L"wl.ini", L"Failed to open image file for reading"},
-        {"target folder missing", image, 50, L"no\\wl.ini", L"Failed to open payload file for writing"},
+        {"target folder missing", bare, 50, L"no\\wl.ini", L"Failed to open payload file for writing"},
     };
     for (const auto& c : cases) {
         log.Clear();
-        SettingProvider settings;
-        EXPECT_FALSE(settings.ExtractPayloadFrom(c.image, c.imageSize, Path(c.target))) << c.name;
+        EXPECT_FALSE(SettingProvider().ExtractPayloadFrom(c.image, c.imageSize, Path(c.target))) << c.name;
         EXPECT_TRUE(c.line.empty() ? log.Lines().empty()
                                    : log.HasLine(L"SettingProvider::ExtractImagePayload: " + c.line, kError))
             << c.name << "\n" << log.Dump();

@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""The management-server payload end to end: tools/wardline_payload.py writes settings behind the
-Authenticode-signed installer (osslsigncode), the program runs under Wine, and its log and
-"wl.ini" show what it made of them; and the tool's refusals. What needs no Wine (a bad key, no
-UCRT address, nothing appended) is SettingProviderTest's; that the program without the marker
-reads nothing behind its image is EntryTest's."""
+"""tools/wardline_payload.py: settings written behind the Authenticode-signed installer, read by
+the program under Wine (its log and "wl.ini"); and the tool's refusals."""
 
 import argparse
 import contextlib
