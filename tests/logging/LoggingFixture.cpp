@@ -1,7 +1,5 @@
 #include "tests/logging/LoggingFixture.h"
 
-#include "common/VmPath.h"
-
 namespace VmLogTest {
 
 const wchar_t kLoggingKey[] = L"SOFTWARE\\Velmora\\ORL\\Logging";
@@ -12,7 +10,6 @@ const std::wregex kMessageLine(
 LogFile ReadLog(const std::wstring& path)
 {
     LogFile log;
-    log.exists = VmPath::FileExistsPath(path);
     log.lines = VmTest::ReadUtf16Lines(path);
     // The bytes a well-formed file with these lines would have.
     std::vector<unsigned char> wellFormed{0xFF, 0xFE};

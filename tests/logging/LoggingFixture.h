@@ -24,7 +24,6 @@ extern const wchar_t kLoggingKey[]; // SOFTWARE\Velmora\ORL\Logging
 extern const std::wregex kMessageLine;
 
 struct LogFile {
-    bool exists = false;
     // One byte-order mark at the start, every line ended by CR LF, no CR or LF anywhere else.
     bool wellFormed = false;
     std::vector<std::wstring> lines;

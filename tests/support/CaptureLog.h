@@ -68,11 +68,9 @@ public:
     // Lines containing part (at the given level, when one is given).
     size_t Count(const std::wstring& part, int32_t level = 0)
     {
-        size_t count = 0;
-        for (const std::wstring& text : Texts(level))
-            if (text.find(part) != std::wstring::npos)
-                ++count;
-        return count;
+        const std::vector<std::wstring> texts = Texts(level);
+        return std::count_if(texts.begin(), texts.end(),
+                             [&](const std::wstring& text) { return text.find(part) != std::wstring::npos; });
     }
     bool Contains(const std::wstring& part, int32_t level = 0) { return Count(part, level) != 0; }
     // A line that is exactly text (at the given level, when one is given).
