@@ -161,6 +161,8 @@ InstallResult AdminInstaller::RemovePrevious()
 {
     Report(AdminComm::kStateRemoving, 0);
     VmCommon::Win32Registry machine;
+    // The agent is a 32-bit product: its key is in the 32-bit view, also for a 64-bit build of us.
+    machine.SetAccessFlags(KEY_WOW64_32KEY);
     std::wstring installPath;
     if (machine.ReadString(kAgentKey, L"InstallPath", installPath) && !installPath.empty()) {
         const std::wstring uninstaller = VmPath::PathCombine(installPath, L"vmuninstall.exe");

@@ -9,6 +9,10 @@ STATE/root/packages/...                         the packages it names: zips of d
 STATE/root/support/...                          pages the installer links to
 STATE/nginx.conf                                from demo/nginx.conf.in
 
+Offers for the hand-overs, when set (tests; the demo offers neither):
+$VM_DEMO_UPGRADE=VERSION=PATH  a newer installer: stubUpgradeVersion, stubUpgradeUrl to PATH's copy
+$VM_DEMO_SCAN_TOOL=PATH        the scanning tool: trawlUrl to PATH's copy
+
 The operator and its languages are the installer's own (resources/customization.properties),
 so the document offers exactly the languages the installer can choose. Files whose bytes did
 not change are left alone: their Last-Modified stays, and a resumed download stays valid."""
@@ -74,11 +78,26 @@ def folder(name):
     return files
 
 
+def offers():
+    """The hand-overs on offer: [(URL element, path under packages/, source file, other elements)]."""
+    found = []
+    if os.environ.get("VM_DEMO_UPGRADE"):
+        version, _, source = os.environ["VM_DEMO_UPGRADE"].partition("=")
+        found.append(("stubUpgradeUrl", "upgrade/VmNetworkInstaller.exe", source, {"stubUpgradeVersion": version}))
+    if os.environ.get("VM_DEMO_SCAN_TOOL"):
+        found.append(("trawlUrl", "scan/CleanupTool.exe", os.environ["VM_DEMO_SCAN_TOOL"], {}))
+    return found
+
+
 def document(base, languages):
     response = ET.Element("response")
     ET.SubElement(response, "tolviInstallerDownloadURL").text = f"{base}/packages/linkwell.msi"
     ET.SubElement(response, "ORLBasicSettingsUrl").text = f"{base}/packages/settings.zip"
-    # No stubUpgradeVersion or stubUpgradeUrl: this installer is the newest, nothing to replace.
+    # Without an offer this installer is the newest, and a scan is not asked for.
+    for element, name, _, more in offers():
+        for key, value in more.items():
+            ET.SubElement(response, key).text = value
+        ET.SubElement(response, element).text = f"{base}/packages/{name}"
     entries = ET.SubElement(response, "stubCustomizations")
     for language in languages:
         entry = ET.SubElement(entries, "stubCustomization")
@@ -104,6 +123,9 @@ def main(state, port):
             write(os.path.join(packages, "linkwell.msi"), f.read())
     except OSError as e:
         sys.exit(f"layout.py: no product MSI ({e.strerror}: {MSI}); build the win64 preset first")
+    for _, name, source, _ in offers():
+        with open(source, "rb") as f:
+            write(os.path.join(packages, name), f.read())
     for name in ("settings", "customization", "help"):
         write(os.path.join(packages, f"{name}.zip"), zipped(folder(name)))
     # One localization package per language; languages without texts of their own get English.

@@ -9,6 +9,8 @@
 namespace Reboot {
 namespace {
 
+constexpr wchar_t kTestKey[] = L"Software\\Velmora\\Test\\Reboot";
+
 std::wstring ActiveSessionUserSid()
 {
     const std::wstring user = VmCommon::GetSessionUserName(VmCommon::GetActiveSessionId());
@@ -51,6 +53,15 @@ bool RegisterRestartAfterReboot(const std::wstring& commandLine, ResumeParameter
 
 bool RebootWindows(ExitWindowsFunction exitWindows)
 {
+    // Under Wine a restart ends every process of the prefix, the test that started us included.
+    VmCommon::Win32Registry knobs;
+    knobs.SetRoot(HKEY_CURRENT_USER);
+    uint32_t skip = 0;
+    if (knobs.ReadDword(kTestKey, L"SkipExitWindows", skip) && skip == 1) {
+        VM_ORL_LOG(VmOrlLogging::LevelWarning, L"%s: Test knob set: ExitWindowsEx not called",
+                   L"Reboot::RebootWindows");
+        return true;
+    }
     VmCommon::VmPrivilege shutdown(SE_SHUTDOWN_NAME);
     const bool ok = exitWindows(EWX_REBOOT, SHTDN_REASON_MAJOR_APPLICATION |
                                                 SHTDN_REASON_MINOR_INSTALLATION) != FALSE;

@@ -33,6 +33,7 @@ bool RegisterRestartAfterReboot(const std::wstring& commandLine, ResumeParameter
 using ExitWindowsFunction = BOOL(WINAPI*)(UINT flags, DWORD reason);
 
 // Restarts Windows with the shut-down privilege enabled for the call; true when it is under way.
+// HKCU\Software\Velmora\Test\Reboot "SkipExitWindows" = 1 only logs it (tests under Wine).
 bool RebootWindows(ExitWindowsFunction exitWindows = &ExitWindowsEx);
 
 } // namespace Reboot
