@@ -37,8 +37,7 @@ struct AdminRun {
     {
         for (const wchar_t* name :
              {L"linkwell.msi", L"settings.zip", L"customization.zip", L"localization.zip", L"help.zip"})
-            CloseHandle(CreateFileW((work.Path() + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr,
-                                    CREATE_NEW, 0, nullptr));
+            WriteBytes(work.Path() + L"\\" + name, "");
         Shared(L"MigrationStrategy", 0);
     }
     void Knob(const wchar_t* name, DWORD value) { registry.SetDword(HKEY_CURRENT_USER, kKnobs, name, value); }

@@ -1,5 +1,6 @@
-// The command lines a resumed or restarted run gets, read back as that run reads them, and the
-// shared values with their conditions in the administrative installer's order.
+// The command lines of the hand-overs and of a resumed or restarted run, each read back the way its
+// receiver reads it, and the shared values with their conditions in the administrative
+// installer's order.
 #include "installer/InstallerExtCore.h"
 #include "installer/VmOptionParser.h"
 
@@ -9,26 +10,57 @@ namespace {
 
 using namespace InstallerExt;
 
+const std::wstring kProgram = L"C:\\Users\\A B\\Downloads\\setup.exe";
+
+std::unique_ptr<VmOptionParser> ReadBack(const std::wstring& line)
+{
+    auto parser = std::make_unique<VmOptionParser>();
+    DefineProgramOptions(*parser);
+    EXPECT_TRUE(parser->Parse(line.c_str())) << parser->GetError() << " in " << line;
+    return parser;
+}
+
 TEST(RelaunchCommandLine, ResumeAndRebootReadBackWhole)
 {
-    VmOptionParser options;
-    DefineProgramOptions(options);
-    ASSERT_TRUE(options.Parse(L"prog -s --referrer web --resume C:\\old --waitactiveuser 5"));
+    const auto options = ReadBack(L"prog -s --referrer web --resume C:\\old --waitactiveuser 5");
     const std::wstring dir = L"C:\\Work Dir\\";
     const std::wstring common = L"--language pt-BR --nocopy --silent --noscan --referrer web";
     const std::pair<std::wstring, std::wstring> cases[] = { // line, expected
-        {BuildResumeCommandLine(options, L"pt-BR", dir), common + L" --resume \"C:\\Work Dir\\\""},
-        {BuildRebootCommandLine(options, L"pt-BR", dir, true), common + L" --resume \"C:\\Work Dir\\\" --confirm"},
-        {BuildRebootCommandLine(options, L"pt-BR", dir, false), common + L" --confirm"},
+        {BuildResumeCommandLine(*options, L"pt-BR", dir), common + L" --resume \"C:\\Work Dir\\\""},
+        {BuildRebootCommandLine(*options, L"pt-BR", dir, true), common + L" --resume \"C:\\Work Dir\\\" --confirm"},
+        {BuildRebootCommandLine(*options, L"pt-BR", dir, false), common + L" --confirm"},
     };
     for (const auto& [line, expected] : cases) {
         EXPECT_EQ(expected, line);
-        VmOptionParser relaunched;
-        DefineProgramOptions(relaunched);
-        ASSERT_TRUE(relaunched.Parse(SavedCommandLine(L"C:\\My Programs\\setup.exe", line).c_str()));
-        EXPECT_EQ(line.find(L"--resume") == std::wstring::npos ? L"" : dir, relaunched.GetValue(L"resume"));
-        EXPECT_TRUE(relaunched.IsSet(L"noscan") && relaunched.GetPositional().empty());
+        const auto relaunched = ReadBack(SavedCommandLine(L"C:\\My Programs\\setup.exe", line));
+        EXPECT_EQ(line.find(L"--resume") == std::wstring::npos ? L"" : dir, relaunched->GetValue(L"resume"));
+        EXPECT_TRUE(relaunched->IsSet(L"noscan") && relaunched->GetPositional().empty());
     }
+}
+
+// The newer installer copies itself over this program, never upgrades again and scans only when
+// this run planned it; the secure copy is left out for the relaunched and the debug runs.
+TEST(HandOverCommandLine, ReadBackAndTemplates)
+{
+    const auto options = ReadBack(L"prog -s --referrer web --copyback C:\\older.exe");
+    for (const bool scanPlanned : {false, true}) {
+        const std::wstring line = BuildUpgradeCommandLine(*options, L"de", scanPlanned, kProgram);
+        EXPECT_EQ(std::wstring(L"--language de --nocopy --silent") + (scanPlanned ? L"" : L" --noscan") +
+                      L" --referrer web --copyback \"" + kProgram + L"\" --noupgrade", line);
+        EXPECT_EQ(kProgram, ReadBack(L"\"C:\\work\\new.exe\" " + line)->GetValue(L"copyback"));
+    }
+    for (const auto& [arguments, inPlace] : {std::pair{L"--silent", false}, {L"--nocopy", true},
+                                             {L"--testui", true}, {L"/show-settings", true}})
+        EXPECT_EQ(inPlace, RunsInPlace(*ReadBack(std::wstring(L"p ") + arguments))) << arguments;
+
+    const std::wstring tail = L" /skipwelcome /useskiplabels /disable_rtpn";
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {BuildTrawlArguments(kProgram, L"pt-BR"), L"/launch=\"" + kProgram + L"\" /lang=pt-BR" + tail},
+        {BuildTrawlArguments(L"C:\\%LANG%\\s.exe", L"fi"), L"/launch=\"C:\\%LANG%\\s.exe\" /lang=fi" + tail},
+        {DeleteSelfArguments(kProgram), L"/c ping -n 5 127.0.0.1 > nul && del /f \"" + kProgram + L"\" > nul"},
+    };
+    for (const auto& [line, expected] : cases)
+        EXPECT_EQ(expected, line);
 }
 
 TEST(SharedParameterValues, OrderConditionsAndLeftovers)

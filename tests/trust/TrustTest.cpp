@@ -51,14 +51,11 @@ TEST(StubConfigParser, ReadsSharedFilesUpToTheLimit)
 
 TEST(TrustedCertificateStore, LoadsOnlyWhatTheKeySigned)
 {
-    const std::string der = Material(L"key.der");
-    const std::vector<uint8_t> key(der.begin(), der.end());
-    std::vector<uint8_t> otherKey = key;
+    const std::string der = Material(L"key.der"), certDer = Material(L"cert.der");
+    const std::vector<uint8_t> key(der.begin(), der.end()), certKey(certDer.begin(), certDer.end());
+    ASSERT_FALSE(key.empty() || certKey.empty());
+    std::vector<uint8_t> otherKey = key, cert = certKey;
     otherKey.back() ^= 1; // the last byte of y
-    std::string cert = Material(L"cert.der");
-    const std::vector<uint8_t> certKey(cert.begin(), cert.end());
-    ASSERT_FALSE(key.empty() || cert.empty());
-    const auto* certBytes = reinterpret_cast<const uint8_t*>(cert.data());
     const struct {
         const wchar_t* list;
         const std::vector<uint8_t>& key;
@@ -80,10 +77,10 @@ TEST(TrustedCertificateStore, LoadsOnlyWhatTheKeySigned)
         const bool loaded = c.result == TrustedCertificateStore::Loaded;
         EXPECT_EQ(loaded, store.HasCertificates());
         EXPECT_EQ(c.expired, store.IsExpired()) << c.list;
-        EXPECT_EQ(loaded, store.Contains(certBytes, cert.size()));
+        EXPECT_EQ(loaded, store.Contains(cert.data(), cert.size()));
         cert.back() ^= 1; // one byte off
-        EXPECT_FALSE(store.Contains(certBytes, cert.size()));
+        EXPECT_FALSE(store.Contains(cert.data(), cert.size()));
         cert.back() ^= 1;
-        EXPECT_FALSE(store.Contains(certBytes, 0)); // the line that was not Base64
+        EXPECT_FALSE(store.Contains(cert.data(), 0)); // the line that was not Base64
     }
 }
