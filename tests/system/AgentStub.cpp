@@ -1,5 +1,6 @@
-// The agent's programs as the tests need them (copied as trigger.exe, vmuninstall.exe and
-// Skylet's uninstall.exe): each writes its command line to "<own path>.args" (UTF-16), whole.
+// The agent's programs as the tests need them (copied as trigger.exe, vmuninstall.exe, Skylet's
+// uninstall.exe and the scanning tool's launched program): each writes its command line to
+// "<own path>.args" (UTF-16), whole.
 #include <windows.h>
 
 #include <string>

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <string>
 
 namespace {
 
@@ -23,13 +24,9 @@ extern "C" __declspec(dllexport) DWORD WINAPI LWLocalInfo_DelayLoadInitialize() 
 // 0 when a product of the family is installed.
 extern "C" __declspec(dllexport) DWORD WINAPI LWLocalInfo_GetAppInstallationStatus(DWORD familyId)
 {
-    for (const wchar_t* p = Environment(L"VM_LOCALINFO_INSTALLED"); *p; p += *p == L',') {
-        wchar_t* end = nullptr;
-        if (wcstoul(p, &end, 10) == familyId)
-            return 0;
-        p = end == p ? p + 1 : end;
-    }
-    return 1;
+    wchar_t id[16];
+    swprintf(id, 16, L",%lu,", familyId);
+    return wcsstr((L"," + std::wstring(Environment(L"VM_LOCALINFO_INSTALLED")) + L",").c_str(), id) ? 0 : 1;
 }
 
 // A question about several providers gets the worst health among them, as Security Center's does.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # os_prefix.sh PREFIX EDITION [WSCAPI|-] [MSI]: brings up a Wine prefix that reports one Windows
-# edition (win7: 7 without service pack, win7sp1, win10, server: Server 2019), created on first use
+# edition (win7: 7 without service pack, win10, server: Server 2019), created on first use
 # and reused; WSCAPI becomes its Security Center, MSI is installed.
 # os_prefix.sh PREFIX --stop [MSI]: removes the package again and stops the prefix.
 # Windows 10 is winecfg's version setting. The others are the version values Windows keeps in the
@@ -29,7 +29,6 @@ registry_version() { # major minor build service-pack product-type
 }
 case $edition in
   win7) registry_version 6 1 7600 0 WinNT ;;
-  win7sp1) registry_version 6 1 7601 1 WinNT ;;
   win10) reg add 'HKCU\Software\Wine' /v Version /d win10 ;;
   server) registry_version 10 0 17763 0 ServerNT ;;
 esac
