@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <regex>
 #include <string>
 #include <vector>
@@ -14,13 +15,6 @@ using namespace VmTest;
 using OrlDownload::kUnknownSize;
 
 namespace {
-
-int64_t NowSeconds()
-{
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    return OrlDownload::FileTimeToUnixSeconds((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
-}
 
 // The summary line, split at a known literal prefix; the rest is matched as a pattern.
 ::testing::AssertionResult SummaryIs(const std::wstring& url, const std::wstring& prefix, const std::wstring& tail)
@@ -87,9 +81,17 @@ TEST_F(DownloadEngine, NewFileIsFetchedWithOneFullGet)
     EXPECT_EQ(300000u, run.progress.back().current);
     EXPECT_EQ(300000u, run.progress.back().expected);
 
-    EXPECT_NEAR(NowSeconds() - 3600, run.lastModified, 5);
+    EXPECT_NEAR(time(nullptr) - 3600, run.lastModified, 5);
     EXPECT_TRUE(SummaryIs(url, L" I: (FILE) Success '" + url + L"' -> '" + path_ + L"':(0 retries) [HTTP 200][Win32 0] in ",
                           LR"(\d+ms \(300000 bytes -> \d+kB/s\))"));
+
+    // An answer without length ends with the connection; its size stays unknown to the end.
+    const JobRun nocl = RunJob(FaultUrl(L"nocl", L"nocl", name_), Dest(L"nocl.bin"));
+    ASSERT_EQ(0u, nocl.result) << Narrow(log_.Dump());
+    EXPECT_TRUE(HasContent(Dest(L"nocl.bin"), content));
+    EXPECT_EQ(-1, MetafileSize(Dest(L"nocl.bin")));
+    ASSERT_FALSE(nocl.progress.empty());
+    EXPECT_EQ(kUnknownSize, nocl.progress.back().expected);
 }
 
 TEST_F(DownloadEngine, CompleteFileIsCheckedWithOneHeadAndLosesALeftoverMetafile)
@@ -170,7 +172,7 @@ TEST_F(DownloadEngine, DroppedConnectionsResumeFromTheBytesOnDisk)
 
 TEST_F(DownloadEngine, FailureOnEveryAttemptEndsAfterFourWithTheLastResult)
 {
-    const Bytes content = Serve(300000);
+    Serve(300000);
     // Three answers of 503, then the connection drops every time.
     EXPECT_EQ(10u, RunJob(FaultUrl(L"fourth", L"seq=503.503.503.drop50000*", name_), path_).result);
     EXPECT_EQ(4u, FaultRequests(L"fourth").size());
@@ -179,9 +181,6 @@ TEST_F(DownloadEngine, FailureOnEveryAttemptEndsAfterFourWithTheLastResult)
     // The partial file keeps its metafile, and the next start resumes it.
     EXPECT_EQ(50000u, FileSize(path_));
     EXPECT_EQ(300000, MetafileSize(path_));
-    ASSERT_EQ(0u, RunJob(FaultUrl(L"fourth-later", L"-", name_), path_).result);
-    EXPECT_TRUE(HasContent(path_, content));
-    EXPECT_TRUE(RequestsAre(FaultRequests(L"fourth-later"), {"HEAD 200 ", "GET 206 range=bytes=50000- "}));
 }
 
 TEST_F(DownloadEngine, OnlyTransientHttpStatusesRetry)
@@ -290,7 +289,6 @@ TEST_F(DownloadEngine, CancelBeforeTheStartOrDuringTheHeadSendsNothingMore)
     EXPECT_TRUE(RequestsAre(FaultRequests(L"head"), {"HEAD "}));
     EXPECT_EQ(40000u, FileSize(path));
     EXPECT_EQ(100000, MetafileSize(path));
-    EXPECT_TRUE(SummaryIs(url, L".W: (FILE) Cancelled '" + url + L"'", L".*"));
 }
 
 TEST_F(DownloadEngine, CancelStopsARunningDownloadAndKeepsItResumable)
@@ -309,17 +307,6 @@ TEST_F(DownloadEngine, CancelStopsARunningDownloadAndKeepsItResumable)
     EXPECT_LT(partial.size(), content.size());
     EXPECT_TRUE(std::equal(partial.begin(), partial.end(), content.begin()));
     EXPECT_EQ(2000000, MetafileSize(path_));
-}
-
-TEST_F(DownloadEngine, AnswerWithoutLengthToANewFileIsDownloaded)
-{
-    const Bytes content = Serve(250000);
-    const JobRun run = RunJob(FaultUrl(L"nocl", L"nocl", name_), path_);
-    ASSERT_EQ(0u, run.result) << Narrow(log_.Dump());
-    EXPECT_TRUE(HasContent(path_, content));
-    EXPECT_EQ(-1, MetafileSize(path_));
-    ASSERT_FALSE(run.progress.empty());
-    EXPECT_EQ(kUnknownSize, run.progress.back().expected);
 }
 
 TEST_F(DownloadEngine, PartialFileResumesWithConditionalRangeAlsoAfterItWasLocked)
@@ -343,12 +330,8 @@ TEST_F(DownloadEngine, PartialFileResumesWithConditionalRangeAlsoAfterItWasLocke
     ASSERT_EQ(0u, run.result) << Narrow(log_.Dump());
     EXPECT_TRUE(HasContent(path_, content));
     EXPECT_EQ(-1, MetafileSize(path_));
-    const auto requests = NginxRequests(uri_, 2);
-    ASSERT_EQ(2u, requests.size());
-    EXPECT_EQ(0u, requests[0].find("HEAD ")) << requests[0];
-    EXPECT_TRUE(std::regex_match(
-        requests[1], std::regex(R"(GET 206 range=bytes=100000- ius=\w{3}, \d{2} \w{3} \d{4} \d{2}:\d{2}:\d{2} GMT)")))
-        << requests[1];
+    EXPECT_TRUE(RequestsAre(NginxRequests(uri_, 2),
+                            {"HEAD ", R"(GET 206 range=bytes=100000- ius=\w{3}, \d{2} \w{3} \d{4} \d{2}:\d{2}:\d{2} GMT$)"}));
     // The first progress report is the HEAD's: the bytes already there.
     ASSERT_FALSE(run.progress.empty());
     EXPECT_EQ(100000u, run.progress.front().current);

@@ -1,10 +1,12 @@
-// What the engine tests share: the servers that servers.py started, files they serve, jobs run
+// What the download tests share: the servers that servers.py started, files they serve, jobs run
 // to their end, and what the servers and the logs saw.
 #pragma once
 
 #include <windows.h>
 
+#include "common/Handles.h"
 #include "download/engine/OrlDownload.h"
+#include "download/engine/OrlDownloadInstance.h"
 #include "tests/support/CaptureLog.h"
 #include "tests/support/TestSupport.h"
 
@@ -13,45 +15,115 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <random>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace VmTest {
 
+// Empty when the variable is not set.
+inline std::wstring Env(const wchar_t* name)
+{
+    wchar_t value[1024];
+    const DWORD length = GetEnvironmentVariableW(name, value, ARRAYSIZE(value));
+    return length > 0 && length < ARRAYSIZE(value) ? std::wstring(value, length) : std::wstring();
+}
+inline INTERNET_PORT Port(const wchar_t* name) { return static_cast<INTERNET_PORT>(_wtoi(Env(name).c_str())); }
+
+// What servers.py started, from the variables it sets.
 struct Servers {
-    INTERNET_PORT http = 0;
-    INTERNET_PORT https = 0;      // certificate of the authority trusted in the prefix
-    INTERNET_PORT httpsRogue = 0; // certificate of an authority nobody trusts
-    INTERNET_PORT fault = 0;      // the fault back end
-    INTERNET_PORT faultTls = 0;   // the same over TLS, with the trusted server's certificate
-    INTERNET_PORT demo = 0;       // the demo back end, when servers.py was asked for it
-    std::wstring docroot;
-    std::wstring accessLog;
-    std::wstring faultLog; // the fault back end's folder of requests per key
-    std::wstring serverCertificate; // DER of the trusted HTTPS server
-    std::wstring smallDisk;         // a folder on a 1 MiB file system; empty when none
+    INTERNET_PORT http = Port(L"VMDL_HTTP_PORT");
+    INTERNET_PORT https = Port(L"VMDL_HTTPS_PORT");            // of the authority trusted in the prefix
+    INTERNET_PORT httpsRogue = Port(L"VMDL_HTTPS_ROGUE_PORT"); // of an authority nobody trusts
+    INTERNET_PORT fault = Port(L"VMDL_FAULT_PORT");
+    INTERNET_PORT faultTls = Port(L"VMDL_FAULT_TLS_PORT"); // with the trusted server's certificate
+    INTERNET_PORT demo = Port(L"VMDL_DEMO_PORT");          // only when servers.py was asked for it
+    std::wstring docroot = Env(L"VMDL_DOCROOT");
+    std::wstring accessLog = Env(L"VMDL_ACCESS_LOG");
+    std::wstring faultLog = Env(L"VMDL_FAULT_LOG");            // the fault back end's requests by key
+    std::wstring serverCertificate = Env(L"VMDL_SERVER_CERT"); // DER of the trusted HTTPS server
+    std::wstring smallDisk = Env(L"VMDL_SMALL_DISK");          // on a 1 MiB file system, or empty
     bool Running() const { return http != 0 && fault != 0; }
 };
-const Servers& TestServers();
-// An environment variable; empty when it is not set.
-std::wstring Env(const wchar_t* name);
+inline const Servers& TestServers()
+{
+    static const Servers servers;
+    return servers;
+}
+
+inline std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+inline std::wstring Url(INTERNET_PORT port, const std::wstring& path, bool https = false)
+{
+    return (https ? L"https://127.0.0.1:" : L"http://127.0.0.1:") + std::to_wstring(port) + path;
+}
+// The fault back end's URL for a file, under a key and options.
+inline std::wstring FaultUrl(const std::wstring& key, const std::wstring& options, const std::wstring& name)
+{
+    return Url(TestServers().fault, L"/fault/" + key + L"/" + options + L"/" + name);
+}
 
 using Bytes = std::vector<unsigned char>;
 
-// Random content of the given size, reproducible from the seed.
-Bytes RandomBytes(size_t size, uint32_t seed);
-// Writes docroot\name with the given last-write time (seconds relative to now).
-void ServeFile(const std::wstring& name, const Bytes& content, int64_t modifiedSecondsFromNow = -3600);
+// Reproducible from the seed.
+inline Bytes RandomBytes(size_t size, uint32_t seed)
+{
+    std::mt19937 generator(seed);
+    Bytes bytes(size);
+    for (auto& byte : bytes)
+        byte = static_cast<unsigned char>(generator() >> 24);
+    return bytes;
+}
+
 inline void WriteFileBytes(const std::wstring& path, const Bytes& content)
 {
     WriteBytes(path, std::string(content.begin(), content.end()));
 }
-// The file holds exactly content.
-::testing::AssertionResult HasContent(const std::wstring& path, const Bytes& content);
-// The metafile's size; -1 when there is none.
-int64_t MetafileSize(const std::wstring& path);
-uint64_t FileSize(const std::wstring& path);
-bool Exists(const std::wstring& path);
+
+// Writes docroot\name with the given last-write time (seconds relative to now).
+inline void ServeFile(const std::wstring& name, const Bytes& content, int64_t modifiedSecondsFromNow = -3600)
+{
+    const std::wstring path = TestServers().docroot + L"\\" + name;
+    WriteFileBytes(path, content);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER stamp{{now.dwLowDateTime, now.dwHighDateTime}};
+    stamp.QuadPart += modifiedSecondsFromNow * 10000000LL;
+    const FILETIME modified{stamp.LowPart, stamp.HighPart};
+    VmCommon::UniqueFile file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file && SetFileTime(file.get(), nullptr, nullptr, &modified)) << Narrow(path);
+}
+
+inline ::testing::AssertionResult HasContent(const std::wstring& path, const Bytes& content)
+{
+    const Bytes bytes = ReadBytes(path);
+    if (bytes == content)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << Narrow(path) << ": " << bytes.size() << " bytes instead of "
+                                         << content.size();
+}
+
+inline bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+inline uint64_t FileSize(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// The size the metafile holds; -1 when there is none, -2 when it is not four bytes.
+inline int64_t MetafileSize(const std::wstring& path)
+{
+    if (!Exists(path + L".dl"))
+        return -1;
+    const Bytes bytes = ReadBytes(path + L".dl");
+    return bytes.size() == 4 ? OrlDownload::DecodeSize(bytes.data()) : -2;
+}
 
 struct Progress {
     uint32_t current;
@@ -74,39 +146,141 @@ struct JobRun {
 class Job {
 public:
     // verifierAnswer: what a certificate verifier answers; none is set when it is negative.
-    Job(const std::wstring& url, const std::wstring& path, int verifierAnswer = -1);
-    ~Job();
-    void Start();
+    Job(const std::wstring& url, const std::wstring& path, int verifierAnswer = -1)
+        : state_(std::make_unique<State>()), job_(OrlDownload_CreateJob(url.c_str())), path_(path)
+    {
+        state_->verifierAnswer = verifierAnswer;
+        if (verifierAnswer >= 0 && !OrlDownload_SetCertVerifier(job_, &State::Verifier, state_.get()))
+            ADD_FAILURE() << "no certificate verifier";
+    }
+    ~Job()
+    {
+        if (WaitForSingleObject(state_->done.get(), 0) == WAIT_OBJECT_0)
+            OrlDownload_DestroyJob(job_);
+        else
+            (void)state_.release();
+    }
+    void Start()
+    {
+        ResetEvent(state_->done.get());
+        state_->startReturned = false;
+        state_->run = JobRun{};
+        OrlDownload_StartDownload(job_, path_.c_str(), &State::Callback, state_.get(), nullptr);
+        state_->startReturned = true;
+    }
     void Cancel() { OrlDownload_CancelJob(job_); }
-    const JobRun& Wait(DWORD timeoutMs = 90000);
-    uint32_t BytesOnDisk() const;
+    const JobRun& Wait(DWORD timeoutMs = 90000)
+    {
+        static const JobRun unfinished;
+        if (WaitForSingleObject(state_->done.get(), timeoutMs) != WAIT_OBJECT_0)
+            return unfinished;
+        state_->run.lastModified = OrlDownload_GetLastModified(job_);
+        return state_->run;
+    }
+    uint32_t BytesOnDisk() const { return state_->current; }
 
 private:
-    struct State;
+    struct State {
+        JobRun run;
+        int verifierAnswer = -1;
+        VmCommon::UniqueHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+        DWORD startingThread = GetCurrentThreadId();
+        std::atomic<bool> startReturned{false};
+        std::atomic<uint32_t> current{0};
+
+        static void Callback(void* context, uint32_t event, uint32_t a, uint32_t b)
+        {
+            auto* state = static_cast<State*>(context);
+            if (event == OrlDownload::kEventProgress) {
+                state->run.progress.push_back({a, b});
+                state->current = a;
+                return;
+            }
+            state->run.result = a;
+            state->run.upToDate = b != 0;
+            state->run.finishedBeforeStartReturned = !state->startReturned;
+            state->run.finishedOnStartingThread = GetCurrentThreadId() == state->startingThread;
+            SetEvent(state->done.get());
+        }
+        static int Verifier(void* context, const unsigned char* certificate, uint32_t length)
+        {
+            auto* state = static_cast<State*>(context);
+            state->run.certificates.emplace_back(certificate, certificate + length);
+            return state->verifierAnswer;
+        }
+    };
     std::unique_ptr<State> state_;
     OrlDownload::DownloadJob* job_;
     std::wstring path_;
 };
 
-JobRun RunJob(const std::wstring& url, const std::wstring& path, int verifierAnswer = -1);
+inline JobRun RunJob(const std::wstring& url, const std::wstring& path, int verifierAnswer = -1)
+{
+    Job job(url, path, verifierAnswer);
+    job.Start();
+    return job.Wait();
+}
 
-// What a server saw for a resource, in order, as "METHOD STATUS range=<Range> ius=<If-Unmodified-
-// Since>": nginx's requests for one request URI (waiting for at least atLeast of them, since nginx
-// logs a request a moment after its answer; a missing header shows as "-"), and the fault back
-// end's for one key.
-std::vector<std::string> NginxRequests(const std::wstring& uri, size_t atLeast = 0);
-std::vector<std::string> FaultRequests(const std::wstring& key);
-// Each request starts with its expected prefix.
-::testing::AssertionResult RequestsAre(const std::vector<std::string>& seen, const std::vector<std::string>& expected);
+// What a server saw, in order, as "METHOD STATUS range=<Range> ius=<If-Unmodified-Since>".
+inline std::vector<std::string> RequestLines(const std::wstring& file)
+{
+    const Bytes bytes = ReadBytes(file);
+    std::vector<std::string> lines;
+    std::istringstream stream(std::string(bytes.begin(), bytes.end()));
+    for (std::string line; std::getline(stream, line);)
+        if (!line.empty())
+            lines.push_back(line);
+    return lines;
+}
+// The fault back end's requests under one key.
+inline std::vector<std::string> FaultRequests(const std::wstring& key)
+{
+    return RequestLines(TestServers().faultLog + L"\\" + key);
+}
+// nginx's for one request URI, waiting for at least atLeast of them: nginx logs a request a moment
+// after its answer. A missing header shows as "-".
+inline std::vector<std::string> NginxRequests(const std::wstring& uri, size_t atLeast = 0)
+{
+    const std::string prefix = Narrow(uri) + " ";
+    std::vector<std::string> requests;
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        requests.clear();
+        for (const std::string& line : RequestLines(TestServers().accessLog))
+            if (line.compare(0, prefix.size(), prefix) == 0)
+                requests.push_back(line.substr(prefix.size()));
+        if (requests.size() >= atLeast)
+            break;
+        Sleep(50);
+    }
+    return requests;
+}
+// Each request starts with a match of its expected pattern.
+inline ::testing::AssertionResult RequestsAre(const std::vector<std::string>& seen,
+                                              const std::vector<std::string>& expected)
+{
+    bool same = seen.size() == expected.size();
+    for (size_t i = 0; same && i < seen.size(); ++i)
+        same = std::regex_search(seen[i], std::regex("^" + expected[i]));
+    if (same)
+        return ::testing::AssertionSuccess();
+    auto failure = ::testing::AssertionFailure() << "requests seen:";
+    for (const std::string& line : seen)
+        failure << "\n  " << line;
+    return failure;
+}
 
-// The last summary line of the "downloaded_files" log that names the URL, without its time
-// stamp prefix ("<tag>: " included); empty when there is none.
-std::wstring SummaryLine(const std::wstring& url);
-
-std::wstring Url(INTERNET_PORT port, const std::wstring& path, bool https = false);
-// The fault back end's URL for a file, under a key and options.
-std::wstring FaultUrl(const std::wstring& key, const std::wstring& options, const std::wstring& name);
-
-std::string Narrow(const std::wstring& text);
+// The last line of the summary log that names the URL, from its "<tag>: " on; empty when none.
+inline std::wstring SummaryLine(const std::wstring& url)
+{
+    std::wstring found;
+    const std::wstring path = OrlDownload::OrlDownloadInstance::Get().SummaryLogPath();
+    for (const std::wstring& line : path.empty() ? std::vector<std::wstring>() : ReadUtf16Lines(path)) {
+        // "<date> <time> [pid.tid] <tag>: <text>"
+        const size_t bracket = line.find(L"] ");
+        if (line.find(L"'" + url + L"'") != std::wstring::npos)
+            found = bracket == std::wstring::npos ? line : line.substr(bracket + 2);
+    }
+    return found;
+}
 
 } // namespace VmTest
