@@ -173,12 +173,9 @@ TEST_F(DownloadEngine, DroppedConnectionsResumeFromTheBytesOnDisk)
 TEST_F(DownloadEngine, FailureOnEveryAttemptEndsAfterFourWithTheLastResult)
 {
     Serve(300000);
-    // Three answers of 503, then the connection drops every time.
     EXPECT_EQ(10u, RunJob(FaultUrl(L"fourth", L"seq=503.503.503.drop50000*", name_), path_).result);
     EXPECT_EQ(4u, FaultRequests(L"fourth").size());
     EXPECT_EQ(3u, log_.Count(L"err=HttpRetryableError"));
-
-    // The partial file keeps its metafile, and the next start resumes it.
     EXPECT_EQ(50000u, FileSize(path_));
     EXPECT_EQ(300000, MetafileSize(path_));
 }
@@ -330,8 +327,9 @@ TEST_F(DownloadEngine, PartialFileResumesWithConditionalRangeAlsoAfterItWasLocke
     ASSERT_EQ(0u, run.result) << Narrow(log_.Dump());
     EXPECT_TRUE(HasContent(path_, content));
     EXPECT_EQ(-1, MetafileSize(path_));
-    EXPECT_TRUE(RequestsAre(NginxRequests(uri_, 2),
-                            {"HEAD ", R"(GET 206 range=bytes=100000- ius=\w{3}, \d{2} \w{3} \d{4} \d{2}:\d{2}:\d{2} GMT$)"}));
+    EXPECT_TRUE(RequestsAre(
+        NginxRequests(uri_, 2),
+        {"HEAD ", R"(GET 206 range=bytes=100000- ius=\w{3}, \d{2} \w{3} \d{4} \d{2}:\d{2}:\d{2} GMT$)"}));
     // The first progress report is the HEAD's: the bytes already there.
     ASSERT_FALSE(run.progress.empty());
     EXPECT_EQ(100000u, run.progress.front().current);
