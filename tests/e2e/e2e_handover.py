@@ -75,9 +75,9 @@ class Offering(Installation):
             time.sleep(0.5)
         return done()
 
-    def wait_for_log(self, line, count=1, limit=600):
-        """The log once it holds line count times (or after limit seconds)."""
-        self.wait(lambda: self.log().count(line) >= count, limit)
+    def wait_for_log(self, line, limit=600):
+        """The log once it holds line (or after limit seconds)."""
+        self.wait(lambda: line in self.log(), limit)
         return self.log()
 
     def admin_log(self, clear=False):

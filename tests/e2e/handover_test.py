@@ -66,6 +66,8 @@ class HandoverTest(unittest.TestCase):
         # the older run's folders stay, as after every run that ended Pending.
         self.assertTrue(env.wait(lambda: not glob.glob(os.path.join(env.prefix, "drive_c", "users", "*", "Temp",
                                                                     "vm*.tmp", "*Upgrade.exe")), 60))
+        for directory in env.work_directories():
+            shutil.rmtree(directory)
 
     def test_scan_hands_over_and_the_resumed_instance_wakes_the_first(self):
         env = self.start(dialogs=True, scan=True)
