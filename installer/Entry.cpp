@@ -122,13 +122,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         exitCode = installer->MainLogic();
         gui->Stop();
         installer->CleanUp(exitCode);
-        stopEvent.reset();
-        gui.reset();
-        installer.reset();
-        languageSelect.reset();
-        adminHandler.reset();
-        downloader.reset();
-        // GDI+ goes last, after everything that draws.
+        // Leaving the block destroys them in reverse order of creation, GDI+ after everything
+        // that draws; the stop event they all wait on outlives them.
     }
 
     VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: Exiting with code: %d (%s)", kFunction, exitCode,
