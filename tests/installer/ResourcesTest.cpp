@@ -1,8 +1,6 @@
-// What the program carries in its resources: the version everyone compares against and the
-// manifest that keeps it unelevated and on the current common controls.
+// The manifest that keeps the program unelevated and on the current common controls.
 #include "common/Handles.h"
 #include "tests/support/TestSupport.h"
-#include "vm_version.h"
 
 #include <gtest/gtest.h>
 
@@ -17,20 +15,6 @@ std::string Resource(const wchar_t* type, const wchar_t* name)
     HRSRC found = image ? FindResourceW(image.get(), name, type) : nullptr;
     const auto* data = found ? static_cast<const char*>(LockResource(LoadResource(image.get(), found))) : nullptr;
     return data ? std::string(data, SizeofResource(image.get(), found)) : std::string();
-}
-
-TEST(Resources, VersionResourceMatchesTheBuildVersion)
-{
-    const std::string bytes = Resource(MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(VS_VERSION_INFO));
-    // VS_FIXEDFILEINFO starts with its signature, after the key L"VS_VERSION_INFO".
-    const DWORD signature = 0xFEEF04BD;
-    const size_t at = bytes.find(std::string(reinterpret_cast<const char*>(&signature), 4));
-    ASSERT_NE(std::string::npos, at);
-    VS_FIXEDFILEINFO info;
-    ASSERT_GE(bytes.size(), at + sizeof(info));
-    memcpy(&info, bytes.data() + at, sizeof(info));
-    EXPECT_EQ(static_cast<DWORD>(MAKELONG(VM_VERSION_MINOR, VM_VERSION_MAJOR)), info.dwFileVersionMS);
-    EXPECT_EQ(static_cast<DWORD>(MAKELONG(VM_VERSION_REVISION, VM_VERSION_BUILD)), info.dwFileVersionLS);
 }
 
 TEST(Resources, ManifestRunsAsInvokerWithCommonControls6)
