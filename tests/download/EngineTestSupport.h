@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <random>
 #include <regex>
@@ -26,9 +27,8 @@ namespace VmTest {
 // Empty when the variable is not set.
 inline std::wstring Env(const wchar_t* name)
 {
-    wchar_t value[1024];
-    const DWORD length = GetEnvironmentVariableW(name, value, ARRAYSIZE(value));
-    return length > 0 && length < ARRAYSIZE(value) ? std::wstring(value, length) : std::wstring();
+    const wchar_t* value = _wgetenv(name);
+    return value ? value : L"";
 }
 inline INTERNET_PORT Port(const wchar_t* name) { return static_cast<INTERNET_PORT>(_wtoi(Env(name).c_str())); }
 
@@ -67,7 +67,6 @@ inline std::wstring FaultUrl(const std::wstring& key, const std::wstring& option
 
 using Bytes = std::vector<unsigned char>;
 
-// Reproducible from the seed.
 inline Bytes RandomBytes(size_t size, uint32_t seed)
 {
     std::mt19937 generator(seed);
@@ -177,7 +176,6 @@ public:
         state_->run.lastModified = OrlDownload_GetLastModified(job_);
         return state_->run;
     }
-    uint32_t BytesOnDisk() const { return state_->current; }
 
 private:
     struct State {
@@ -186,14 +184,12 @@ private:
         VmCommon::UniqueHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
         DWORD startingThread = GetCurrentThreadId();
         std::atomic<bool> startReturned{false};
-        std::atomic<uint32_t> current{0};
 
         static void Callback(void* context, uint32_t event, uint32_t a, uint32_t b)
         {
             auto* state = static_cast<State*>(context);
             if (event == OrlDownload::kEventProgress) {
                 state->run.progress.push_back({a, b});
-                state->current = a;
                 return;
             }
             state->run.result = a;
