@@ -13,7 +13,6 @@ TEST(FirefoxPrefs, Accept_and_Reject_lines)
         {"  user_pref  (\"network.proxy.http\",\t\"p\" ) ;\r\n"
          "user_pref(\"network.proxy.http_port\", 8080);", L"5|p:8080|"},
         {"user_pref(\"network.proxy.type\", 4); // set by hand", L"5||"},
-        {"user_pref(\"network.proxy.type\", 3);", L"5||"},
         {"user_pref(\"network.proxy.type\", -1);\nuser_pref(\"network.proxy.type\", 2x);\n"
          "user_pref(\"network.proxy.type_x\", 1);", L"5||"},
         {"user_pref(\"network.proxy.ssl\", \"s\");\nuser_pref(\"network.proxy.ssl_port\", 443);",

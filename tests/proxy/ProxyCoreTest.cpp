@@ -40,18 +40,6 @@ TEST(ProxyCore, HttpProxyFromListWithScheme)
     });
 }
 
-TEST(OrlDnsCore, HostOfUrl)
-{
-    VmTest::ExpectEachRow(OrlDns::HostOfUrl, {
-        {L"http://Dl.Example.com/a/b", L"Dl.Example.com"},
-        {L"http://h?q=1", L"h"},
-        {L"h.example.com/p", L"h.example.com"},
-        {L"http://user@h/p", L"user@h"},
-        {L"http://user:pw@h/p", L"user"},
-    });
-}
-
-// Two groups; the prober's choices are scripted and counted.
 TEST(OrlDnsCore, ResolveDecidesEachGroupOnceAndRewritesFromTheCache)
 {
     OrlDns::ConfigItem first, second;
@@ -80,6 +68,7 @@ TEST(OrlDnsCore, ResolveDecidesEachGroupOnceAndRewritesFromTheCache)
         {L"", L"http://LocalHost:8080/f", L"http://LocalHost:8080/f", 2},
         {L"", L"http://LocalHost/g", L"http://localhost/g", 2},
         {L"", L"http://main.test/f", L"http://main.test/f", 2}, // no leading dot: outside
+        {L"", L"dl.main.test?q=x", L"dl.alt.test?q=x", 2},      // no scheme; the host ends at "?"
         {L"", L"", L"", 2},
     };
     for (const auto& step : steps) {

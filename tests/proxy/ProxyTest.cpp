@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 #include "tests/support/CaptureLog.h"
 #include "tests/support/RegistrySandbox.h"
@@ -19,13 +18,10 @@ const wchar_t kInternetSettings[] = L"Software\\Microsoft\\Windows\\CurrentVersi
 
 // The IE settings blob WinHTTP reads: version, counter, flags (direct | manual proxy), then
 // length-prefixed proxy list, bypass list and configuration-script URL.
-std::vector<BYTE> ConnectionSettings(const std::string& proxyList)
+std::string ConnectionSettings(const std::string& proxyList)
 {
     const uint32_t header[] = {0x46, 0, 3, static_cast<uint32_t>(proxyList.size())};
-    std::vector<BYTE> blob(sizeof(header) + proxyList.size() + 8, 0);
-    memcpy(blob.data(), header, sizeof(header));
-    memcpy(blob.data() + sizeof(header), proxyList.data(), proxyList.size());
-    return blob;
+    return std::string(reinterpret_cast<const char*>(header), sizeof(header)) + proxyList + std::string(8, '\0');
 }
 
 } // namespace
@@ -65,8 +61,9 @@ TEST(ProxyDiscovery, DefaultBrowserDecidesWhereTheProxyComesFrom)
             L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice",
             L"ProgId", c.choice));
         ASSERT_TRUE(registry.SetDword(HKEY_CURRENT_USER, kInternetSettings, L"ProxyEnable", c.proxyEnable));
-        ASSERT_TRUE(registry.SetBinary(HKEY_CURRENT_USER, std::wstring(kInternetSettings) + L"\\Connections",
-                                       L"DefaultConnectionSettings", ConnectionSettings(c.ieList)));
+        const std::string blob = ConnectionSettings(c.ieList);
+        ASSERT_TRUE(registry.Set(HKEY_CURRENT_USER, std::wstring(kInternetSettings) + L"\\Connections",
+                                 L"DefaultConnectionSettings", REG_BINARY, blob.data(), DWORD(blob.size())));
         if (c.prefs) {
             std::wstring folder = appData.Path();
             for (const wchar_t* part : {L"\\Mozilla", L"\\Firefox", L"\\Profiles", L"\\k3x9.default"})

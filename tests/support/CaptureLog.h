@@ -65,7 +65,6 @@ public:
                 texts.push_back(line.text);
         return texts;
     }
-    // Lines containing part (at the given level, when one is given).
     size_t Count(const std::wstring& part, int32_t level = 0)
     {
         const std::vector<std::wstring> texts = Texts(level);
@@ -73,7 +72,6 @@ public:
                              [&](const std::wstring& text) { return text.find(part) != std::wstring::npos; });
     }
     bool Contains(const std::wstring& part, int32_t level = 0) { return Count(part, level) != 0; }
-    // A line that is exactly text (at the given level, when one is given).
     bool HasLine(const std::wstring& text, int32_t level = 0)
     {
         const std::vector<std::wstring> texts = Texts(level);

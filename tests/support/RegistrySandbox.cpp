@@ -1,34 +1,28 @@
 #include "tests/support/RegistrySandbox.h"
 
-#include "common/Handles.h"
-
 namespace VmTest {
 
-bool RegistrySandbox::EnsureKey(HKEY root, const std::wstring& key)
+VmCommon::UniqueRegKey RegistrySandbox::CreateKey(HKEY root, const std::wstring& key)
 {
+    VmCommon::UniqueRegKey handle;
     for (size_t end = 0; end != std::wstring::npos;) {
         end = key.find(L'\\', end + 1);
         const std::wstring prefix = key.substr(0, end);
-        VmCommon::UniqueRegKey existing;
-        if (RegOpenKeyExW(root, prefix.c_str(), 0, KEY_READ | view_, existing.put()) == ERROR_SUCCESS)
-            continue;
-        VmCommon::UniqueRegKey created;
-        if (RegCreateKeyExW(root, prefix.c_str(), 0, nullptr, 0, KEY_WRITE | view_, nullptr,
-                            created.put(), nullptr) != ERROR_SUCCESS)
-            return false;
-        createdKeys_.emplace_back(root, prefix);
+        DWORD disposition = 0;
+        if (RegCreateKeyExW(root, prefix.c_str(), 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | view_, nullptr,
+                            handle.put(), &disposition) != ERROR_SUCCESS)
+            return {};
+        if (disposition == REG_CREATED_NEW_KEY)
+            createdKeys_.emplace_back(root, prefix);
     }
-    return true;
+    return handle;
 }
 
 bool RegistrySandbox::Set(HKEY root, const std::wstring& key, const wchar_t* name, DWORD type,
                           const void* data, DWORD size)
 {
-    if (!EnsureKey(root, key))
-        return false;
-    VmCommon::UniqueRegKey handle;
-    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE | view_, handle.put()) !=
-        ERROR_SUCCESS)
+    VmCommon::UniqueRegKey handle = CreateKey(root, key);
+    if (!handle)
         return false;
     Saved saved{root, key, name, false, 0, {}};
     DWORD oldSize = 0;
@@ -53,12 +47,6 @@ bool RegistrySandbox::SetString(HKEY root, const std::wstring& key, const wchar_
 {
     return Set(root, key, name, REG_SZ, value.c_str(),
                static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-}
-
-bool RegistrySandbox::SetBinary(HKEY root, const std::wstring& key, const wchar_t* name,
-                                const std::vector<BYTE>& value)
-{
-    return Set(root, key, name, REG_BINARY, value.data(), static_cast<DWORD>(value.size()));
 }
 
 void RegistrySandbox::Restore()

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "common/Handles.h"
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,8 +22,6 @@ public:
 
     bool SetDword(HKEY root, const std::wstring& key, const wchar_t* name, DWORD value);
     bool SetString(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value);
-    bool SetBinary(HKEY root, const std::wstring& key, const wchar_t* name, const std::vector<BYTE>& value);
-    // Data of any type and shape.
     bool Set(HKEY root, const std::wstring& key, const wchar_t* name, DWORD type, const void* data,
              DWORD size);
     // Undoes everything set so far, newest first.
@@ -36,7 +36,7 @@ private:
         DWORD type;
         std::vector<BYTE> data;
     };
-    bool EnsureKey(HKEY root, const std::wstring& key);
+    VmCommon::UniqueRegKey CreateKey(HKEY root, const std::wstring& key);
 
     REGSAM view_;
     std::vector<Saved> saved_;

@@ -22,15 +22,14 @@ HANDLE CreateStandardUserToken()
     return restricted;
 }
 
-HANDLE StartProcess(const std::wstring& commandLine, HANDLE token)
+HANDLE StartProcess(std::wstring commandLine, HANDLE token)
 {
-    std::wstring mutableLine = commandLine;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    const BOOL ok = token ? CreateProcessAsUserW(token, nullptr, mutableLine.data(), nullptr, nullptr,
+    const BOOL ok = token ? CreateProcessAsUserW(token, nullptr, commandLine.data(), nullptr, nullptr,
                                                  FALSE, 0, nullptr, nullptr, &startup, &info)
-                          : CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0,
+                          : CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0,
                                            nullptr, nullptr, &startup, &info);
     if (!ok)
         return nullptr;
@@ -63,14 +62,6 @@ std::wstring BesideTestProgram(const std::wstring& relative)
         !GetFullPathNameW((folder + L"\\" + relative).c_str(), MAX_PATH, full, nullptr))
         return {};
     return full;
-}
-
-TempDir::TempDir() : path_(VmPath::CreateUniqueDirectory(VmPath::GetTempDirectoryPath())) {}
-
-TempDir::~TempDir()
-{
-    if (!path_.empty())
-        VmPath::DeleteTree(path_, false);
 }
 
 std::vector<unsigned char> ReadBytes(const std::wstring& path)

@@ -25,16 +25,15 @@ HANDLE CreateStandardUserToken();
 ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs, HANDLE token = nullptr);
 
 // Starts a process without waiting; the caller owns the returned process handle.
-HANDLE StartProcess(const std::wstring& commandLine, HANDLE token = nullptr);
+HANDLE StartProcess(std::wstring commandLine, HANDLE token = nullptr);
 
-// Full path of a file relative to the folder of the running test program.
 std::wstring BesideTestProgram(const std::wstring& relative);
 
 // A new empty folder in the temporary folder, removed with everything in it on destruction.
 class TempDir {
 public:
-    TempDir();
-    ~TempDir();
+    TempDir() : path_(VmPath::CreateUniqueDirectory(VmPath::GetTempDirectoryPath())) {}
+    ~TempDir() { VmPath::DeleteTree(path_, false); }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::wstring& Path() const { return path_; }
@@ -45,7 +44,6 @@ private:
 
 // Raw bytes of a file; empty when it cannot be read.
 std::vector<unsigned char> ReadBytes(const std::wstring& path);
-// Writes raw bytes, replacing any file of that name.
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
 // Text of a UTF-16LE file without its byte-order mark, split at CR LF.
 std::vector<std::wstring> ReadUtf16Lines(const std::wstring& path);

@@ -12,7 +12,6 @@ namespace VmTest {
 // {input, expected}
 using TextRows = std::initializer_list<std::pair<std::wstring, std::wstring>>;
 
-// Every row's expected text is function(input); a failure names the input.
 template <typename F>
 void ExpectEachRow(F function, TextRows rows)
 {
