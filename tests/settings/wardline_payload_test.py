@@ -2,7 +2,6 @@
 """tools/wardline_payload.py: settings written behind the Authenticode-signed installer, read by
 the program under Wine (its log and "wl.ini"); and the tool's refusals."""
 
-import argparse
 import contextlib
 import io
 import os
@@ -12,7 +11,8 @@ import sys
 import tempfile
 import unittest
 
-ARGS = None
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+BUILD = None
 SERVER = "https://wardline.example:8443"
 UCRT = "https://wardline.example:8443/ucrt/ucrt.exe"
 
@@ -24,7 +24,7 @@ def run(command, **kwargs):
 class WardlinePayload(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.build, cls.source = ARGS.build_dir, ARGS.source_dir
+        cls.build, cls.source = BUILD, SOURCE
         cls.work = tempfile.mkdtemp(prefix="wardline-", dir=cls.build)
         sys.path.insert(0, os.path.join(cls.source, "tools"))
         import wardline_payload
@@ -32,14 +32,13 @@ class WardlinePayload(unittest.TestCase):
         with open(os.path.join(cls.build, "VmNetworkInstallerWardline.exe"), "rb") as f:
             cls.image = f.read()
 
-        # A throw-away signer, and a public key the payload carries.
+        # A throw-away signer; its public key is the one the payload carries.
         cls.key = os.path.join(cls.work, "signer.key")
         cls.cert = os.path.join(cls.work, "signer.pem")
+        cls.public_key = os.path.join(cls.work, "signer.der")
         run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
              "-subj", "/CN=Velmora Payload Test Signer", "-keyout", cls.key, "-out", cls.cert])
-        cls.public_key = os.path.join(cls.work, "server.der")
-        pem = run(["openssl", "x509", "-in", cls.cert, "-pubkey", "-noout"]).stdout
-        run(["openssl", "pkey", "-pubin", "-outform", "DER", "-out", cls.public_key], input=pem)
+        run(["openssl", "pkey", "-in", cls.key, "-pubout", "-outform", "DER", "-out", cls.public_key])
 
     @classmethod
     def tearDownClass(cls):
@@ -117,8 +116,5 @@ class WardlinePayload(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build-dir", required=True)
-    parser.add_argument("--source-dir", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
+    BUILD = sys.argv.pop(1)
+    unittest.main(argv=[sys.argv[0], "-v", *sys.argv[1:]])
