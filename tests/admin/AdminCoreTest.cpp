@@ -1,4 +1,3 @@
-// The handler's decisions.
 #include <gtest/gtest.h>
 
 #include "admin/AdminCore.h"

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# os_prefix.sh PREFIX EDITION [WSCAPI|-] [MSI]: brings up a Wine prefix that reports one Windows
-# edition (win7: 7 without service pack, win10, server: Server 2019), created on first use
-# and reused; WSCAPI becomes its Security Center, MSI is installed.
-# os_prefix.sh PREFIX --stop [MSI]: removes the package again and stops the prefix.
+# os_prefix.sh PREFIX EDITION [WSCAPI|-] [MSI]: a Wine prefix reporting one edition (win7 without
+# service pack, win10, server: Server 2019), made once and reused, WSCAPI its Security Center, MSI
+# installed. os_prefix.sh PREFIX --stop [MSI]: removes the package again and stops the prefix.
 # Windows 10 is winecfg's version setting. The others are the version values Windows keeps in the
 # registry, which Wine reads when the setting is absent: winecfg has no Windows 7 without service
 # pack, and Wine 8.0's table swaps "win7" and "win2008r2" (win7 reports a server).
