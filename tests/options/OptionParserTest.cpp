@@ -56,7 +56,6 @@ TEST(ProgramOptions, Accept_CommandLines)
         {L"prog --language --silent", {{L"language", L""}, {L"silent", L""}}, {}},
         {L"prog /l=fi /s", {{L"language", L"fi"}, {L"silent", L""}}, {}},
         {L"prog -l de -s", {{L"language", L"de"}, {L"silent", L""}}, {}},
-        {L"prog --resume \"C:\\Program Files\\Work\"", {{L"resume", L"C:\\Program Files\\Work"}}, {}},
         {L"prog /copyback=a=b", {{L"copyback", L"a=b"}}, {}},
         {L"prog a --silent b", {{L"silent", L""}}, {L"a", L"b"}},
         {L"prog --LANGUAGE en /SILENT", {{L"language", L"en"}, {L"silent", L""}}, {}},
@@ -116,10 +115,6 @@ TEST(ProgramOptions, EveryOptionHasItsKind)
         EXPECT_EQ(kinds[i] != L'R', ProgramParser().ParseTokens({L"--" + name})) << name;
         EXPECT_EQ(kinds[i] != L'F', ProgramParser().ParseTokens({L"/" + name + L"=v"})) << name;
     }
-    ProgramParser parser;
-    EXPECT_FALSE(parser.AddOption(OptionKind::Flag, L"SILENT", 0));
-    EXPECT_FALSE(parser.AddOption(OptionKind::Flag, L"", 0));
-    EXPECT_TRUE(parser.AddOption(OptionKind::Flag, L"more", 0)); // 0 means none, never taken
 }
 
 TEST(ProgramOptions, ParsesOnce)

@@ -19,8 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         abort();
     if (!parsed)
         return 0;
-    if (parser.Parse(line.c_str()) || parser.GetError() != L"Already parsed")
-        abort();
 
     const std::wstring language = parser.GetValue(OptionName::Language);
     const std::wstring again =
