@@ -28,19 +28,16 @@ constexpr wchar_t kProbe[] = L"VmDelayProbe.dll";
 constexpr int kMarker = 0x5EED;
 using MarkerFn = int (*)();
 
-// A loading configuration of its own whose registry entry names a copy of the probe library.
+// A loading configuration of its own whose registry entry names a copy of the probe library. The
+// configuration is process-wide; nothing else in this program depends on it.
 class DelayLoadTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        LoadingConfiguration& configuration = GetLoadingConfiguration();
-        savedNumber_ = configuration.Number();
-        savedOwnFolderFirst_ = configuration.OwnFolderFirst();
-        configuration.SetOwnFolderFirst(number_, false);
+        GetLoadingConfiguration().SetOwnFolderFirst(number_, false);
         ASSERT_TRUE(CopyFileW(builtProbe_.c_str(), registryProbe_.c_str(), FALSE)) << GetLastError();
         SetRegistryPath(REG_SZ, registryProbe_);
     }
-    void TearDown() override { GetLoadingConfiguration().SetOwnFolderFirst(savedNumber_, savedOwnFolderFirst_); }
 
     void SetRegistryPath(DWORD type, const std::wstring& text)
     {
@@ -53,8 +50,6 @@ protected:
     VmTest::TempDir folder_;
     const std::wstring builtProbe_ = VmTest::BesideTestProgram(kProbe);
     const std::wstring registryProbe_ = folder_.Path() + L"\\" + kProbe;
-    unsigned savedNumber_ = 0;
-    bool savedOwnFolderFirst_ = false;
 };
 
 } // namespace
@@ -77,40 +72,51 @@ TEST_F(DelayLoadTest, PathComesFromOwnFolderRegistryOrSystemDirectoryInThatOrder
     };
     ASSERT_TRUE(CopyFileW(builtProbe_.c_str(), systemCopy.c_str(), FALSE)) << GetLastError();
     for (const auto& c : cases) {
-        GetLoadingConfiguration().SetOwnFolderFirst(number_, c.ownFolderFirst);
+        GetLoadingConfiguration().SetOwnFolderFirst(100, c.ownFolderFirst);
         SetRegistryPath(c.type, c.text);
-        DelayLoadedLibrary library(kProbe);
-        DelayLoadedFunction<MarkerFn> marker(library, "VmDelayProbeMarker");
+        std::wstring loadedFrom;
         DWORD failure = 0xFFFF;
-        const MarkerFn fn = marker.Get(&failure);
+        // The guarded call reads the entry of its own number, and leaves that number set.
+        EXPECT_EQ(static_cast<DWORD>(kMarker), CallWithDelayLoadNumber(number_, [&]() -> DWORD {
+                      DelayLoadedLibrary library(kProbe);
+                      DelayLoadedFunction<MarkerFn> marker(library, "VmDelayProbeMarker");
+                      const MarkerFn fn = marker.Get(&failure);
+                      loadedFrom = ModulePath(library.Module());
+                      return fn ? static_cast<DWORD>(fn()) : 1;
+                  }));
         EXPECT_EQ(0u, failure);
-        EXPECT_EQ(kMarker, fn ? fn() : 0);
-        EXPECT_TRUE(SamePath(c.expected, ModulePath(library.Module()))) << ModulePath(library.Module());
+        EXPECT_TRUE(SamePath(c.expected, loadedFrom)) << loadedFrom;
+        EXPECT_EQ(number_, GetLoadingConfiguration().Number());
     }
     DeleteFileW(systemCopy.c_str());
 }
 
+// Inside a guarded call the failure becomes the call's result, though the function answers 0.
 TEST_F(DelayLoadTest, MissingLibrariesAndEntryPointsFailCleanly)
 {
-    DelayLoadedLibrary library(kProbe);
-    DelayLoadedLibrary absent(L"VmNoSuchLibrary.dll");
-    DelayLoadedLibrary escaping(L"..\\VmDelayProbe.dll");
     const struct {
-        DelayLoadedLibrary& library;
+        const wchar_t* library;
         const char* entry;
         DWORD expected;
     } cases[] = {
-        {library, "VmNoSuchEntry", kDelayLoadProcNotFound},
-        {absent, "VmDelayProbeMarker", kDelayLoadModuleNotFound},
-        {escaping, "VmDelayProbeMarker", kDelayLoadInvalidParameter},
+        {kProbe, "VmNoSuchEntry", kDelayLoadProcNotFound},
+        {L"VmNoSuchLibrary.dll", "VmDelayProbeMarker", kDelayLoadModuleNotFound},
+        {L"..\\VmDelayProbe.dll", "VmDelayProbeMarker", kDelayLoadInvalidParameter},
     };
     for (const auto& c : cases) {
-        DelayLoadedFunction<MarkerFn> function(c.library, c.entry);
         DWORD failure = 0;
-        EXPECT_EQ(nullptr, function.Get(&failure)) << c.entry;
+        EXPECT_EQ(c.expected, CallWithDelayLoadNumber(number_, [&]() -> DWORD {
+                      DelayLoadedLibrary library(c.library);
+                      DelayLoadedFunction<MarkerFn> function(library, c.entry);
+                      EXPECT_EQ(nullptr, function.Get(&failure));
+                      return 0;
+                  })) << c.entry;
         EXPECT_EQ(c.expected, failure) << c.entry;
     }
-    EXPECT_NE(nullptr, library.Module()); // only the entry point was missing
+    EXPECT_EQ(kDelayLoadInvalidParameter, CallWithDelayLoadNumber(number_, nullptr, nullptr));
+    // A failure outside a guarded call is not charged to the next one.
+    EXPECT_NE(0u, DelayLoadedLibrary(L"VmNoSuchLibrary.dll").Load());
+    EXPECT_EQ(9u, CallWithDelayLoadNumber(number_, []() -> DWORD { return 9; }));
 }
 
 TEST_F(DelayLoadTest, RacingFirstUsesLoadOnceAndFreeOnce)
@@ -131,43 +137,4 @@ TEST_F(DelayLoadTest, RacingFirstUsesLoadOnceAndFreeOnce)
     }
     // A second load racing the first would leave a reference behind.
     EXPECT_EQ(nullptr, GetModuleHandleW(registryProbe_.c_str()));
-}
-
-TEST_F(DelayLoadTest, GuardedCallUsesItsNumberAndTurnsFailuresIntoResults)
-{
-    GetLoadingConfiguration().SetOwnFolderFirst(100, false);
-    std::wstring loadedFrom;
-    EXPECT_EQ(static_cast<DWORD>(kMarker), CallWithDelayLoadNumber(number_, [&]() -> DWORD {
-                  DelayLoadedLibrary library(kProbe);
-                  MarkerFn fn = library.Function<MarkerFn>("VmDelayProbeMarker");
-                  loadedFrom = ModulePath(library.Module());
-                  return fn ? static_cast<DWORD>(fn()) : 1;
-              }));
-    EXPECT_TRUE(SamePath(registryProbe_, loadedFrom));
-    EXPECT_EQ(number_, GetLoadingConfiguration().Number());
-
-    // The function answers 0, but an entry point it needed was missing.
-    EXPECT_EQ(kDelayLoadProcNotFound, CallWithDelayLoadNumber(number_, [&]() -> DWORD {
-                  DelayLoadedLibrary library(kProbe);
-                  if (MarkerFn fn = library.Function<MarkerFn>("LWLocalInfo_DelayLoadInitialize"))
-                      fn();
-                  return 0;
-              }));
-    EXPECT_EQ(kDelayLoadInvalidParameter, CallWithDelayLoadNumber(number_, nullptr, nullptr));
-    // A failure outside a guarded call is not charged to the next one.
-    EXPECT_NE(0u, DelayLoadedLibrary(L"VmNoSuchLibrary.dll").Load());
-    EXPECT_EQ(9u, CallWithDelayLoadNumber(number_, []() -> DWORD { return 9; }));
-}
-
-TEST(SystemLibraries, LoadFromTheSystemDirectoryOnFirstUse)
-{
-    const std::pair<DelayLoadedLibrary*, const char*> cases[] = {
-        {&WtsApi32Library(), "WTSEnumerateSessionsW"}, {&WinHttpLibrary(), "WinHttpOpen"},
-        {&WinTrustLibrary(), "WinVerifyTrust"},        {&Crypt32Library(), "CertOpenStore"},
-        {&Shell32Library(), "ShellExecuteExW"}};
-    for (const auto& [library, entry] : cases) {
-        EXPECT_NE(nullptr, library->Resolve(entry)) << entry;
-        EXPECT_TRUE(SamePath(VmPath::GetSystemDirectoryPath() + L"\\" + library->Name(),
-                             ModulePath(library->Module())));
-    }
 }

@@ -4,8 +4,9 @@
 //   report <file>       writes its command line and its current folder, as two lines, to <file>
 #include <windows.h>
 
-#include <cwchar>
+#include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <string>
 
 int wmain(int argc, wchar_t** argv)
@@ -19,12 +20,11 @@ int wmain(int argc, wchar_t** argv)
         wchar_t folder[MAX_PATH + 1] = {};
         GetCurrentDirectoryW(MAX_PATH + 1, folder);
         const std::wstring text = std::wstring(GetCommandLineW()) + L"\r\n" + folder;
-        HANDLE file = CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
+        FILE* file = _wfopen(argv[2], L"wb");
+        if (!file)
             return 3;
-        DWORD written = 0;
-        WriteFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr);
-        CloseHandle(file);
+        fwrite(text.data(), sizeof(wchar_t), text.size(), file);
+        fclose(file);
         return 0;
     }
     return 2;
