@@ -25,10 +25,7 @@ namespace {
 
 using namespace VmGui::DialogIds;
 
-using VmTest::Eventually;
-using VmTest::ItemText;
-using VmTest::WaitForDialog;
-using VmTest::WindowText;
+using namespace VmTest;
 
 // English, and a little Russian whose question does not fit on one line. No lock, as in the real
 // settings: the language must be selected on the thread that reads it.
@@ -104,6 +101,25 @@ POINT OnLine(HWND dialog, int id, int x)
 
 std::atomic<int> g_callbacks{0};
 void CountCallback() { ++g_callbacks; }
+
+// A click on the link's text (which starts textStart pixels in, after the shield when there is
+// one), or Space on the focused link, runs the callback while the question keeps waiting; a click
+// beside the text does nothing.
+void UseLink(HWND dialog, int id, int textStart, const wchar_t* text)
+{
+    EXPECT_EQ(text, ItemText(dialog, id));
+    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    const int before = g_callbacks;
+    ClickAt(OnLine(dialog, id, textStart + 12));
+    EXPECT_TRUE(Eventually([&] { return g_callbacks == before + 1; })) << text;
+    Sleep(GetDoubleClickTime() + 200);
+    ClickAt(OnLine(dialog, id, -4));
+    Sleep(500);
+    EXPECT_EQ(before + 1, g_callbacks.load()) << text;
+    SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, id)), TRUE);
+    PostMessageW(GetDlgItem(dialog, id), WM_CHAR, L' ', 0);
+    EXPECT_TRUE(Eventually([&] { return g_callbacks == before + 2; })) << text;
+}
 
 // Holds the GUI thread when it takes the (skip + 1)-th `message` from its queue, until `until`
 // holds (checked on the GUI thread, which meanwhile still handles sent messages, as it would in a
@@ -189,7 +205,7 @@ protected:
 };
 
 // Every question: its buttons (or the caption's close square, 0) answer, Cancel and Close stop the
-// run, and the dialog stays until the next one replaces it.
+// run, and the dialog stays until the next one replaces it. Links answer nothing.
 TEST_F(GuiManagerTest, EveryDialogAnswersWithItsButtons)
 {
     struct Case {
@@ -213,12 +229,22 @@ TEST_F(GuiManagerTest, EveryDialogAnswersWithItsButtons)
              EXPECT_EQ(L"Retry", ItemText(shown, Button1));
              EXPECT_EQ(L"Velmora Secure setup", WindowText(shown));
          }},
-        {"retry", [](GuiManager& g) { return g.ShowRetryDialog(L"text"); }, Button2, 2, nullptr},
         {"reboot", [](GuiManager& g) { return g.ShowRebootDialog(L"text"); }, Button2, 2, nullptr},
         {"confirm", [](GuiManager& g) { return g.ShowConfirmDialog(L"text"); }, 0, 2, nullptr},
-        {"manual removal", [](GuiManager& g) { return g.ShowManualRemovalDialog(L"Tolvi", &CountCallback); }, Button2,
-         2, nullptr},
-        {"auto removal", [](GuiManager& g) { return g.ShowAutoRemovalDialog(L"Tolvi"); }, Button2, 2, nullptr},
+        {"error info", [](GuiManager& g) { return g.ShowErrorInfoDialog(L"text", &CountCallback); }, Button2, 2,
+         [](HWND shown) { UseLink(shown, MoreInfoLink, 0, L"See how to solve this issue"); }},
+        {"manual removal", [](GuiManager& g) { return g.ShowManualRemovalDialog(L"Tolvi 1.0", &CountCallback); },
+         Button2, 2,
+         [](HWND shown) {
+             EXPECT_EQ(L"Retry", ItemText(shown, Button1));
+             UseLink(shown, UninstallLink, 18, L"Uninstall Tolvi 1.0...");
+         }},
+        // The removal line is a link only when the user must remove the old version.
+        {"auto removal", [](GuiManager& g) { return g.ShowAutoRemovalDialog(L"Tolvi 1.0"); }, Button2, 2,
+         [](HWND shown) {
+             EXPECT_EQ(L"Tolvi 1.0", ItemText(shown, UninstallLink));
+             EXPECT_FALSE(GetWindowLongPtrW(GetDlgItem(shown, UninstallLink), GWL_STYLE) & WS_TABSTOP);
+         }},
     };
     HWND previous = nullptr;
     for (const Case& c : cases) {
@@ -243,61 +269,7 @@ TEST_F(GuiManagerTest, EveryDialogAnswersWithItsButtons)
         EXPECT_TRUE(shown && IsWindowVisible(shown)) << c.name << ": the dialog stays until the next one";
         previous = shown;
     }
-    EXPECT_EQ(0, g_callbacks.load());
-}
-
-TEST_F(GuiManagerTest, MoreInfoLinkRunsTheCallbackWhileTheDialogKeepsWaiting)
-{
-    user_ = std::thread([&] {
-        HWND shown = WaitForDialog();
-        RedrawWindow(shown, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-        ASSERT_TRUE(IsWindowVisible(GetDlgItem(shown, MoreInfoLink)));
-        EXPECT_EQ(L"See how to solve this issue", ItemText(shown, MoreInfoLink));
-        ClickAt(OnLine(shown, MoreInfoLink, 12));
-        EXPECT_TRUE(Eventually([] { return g_callbacks == 1; }));
-        Sleep(GetDoubleClickTime() + 200);
-        // Beside the link text nothing happens.
-        ClickAt(OnLine(shown, MoreInfoLink, -4));
-        Sleep(500);
-        EXPECT_EQ(1, g_callbacks.load());
-        // Space on the focused link is a click.
-        SendMessageW(shown, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(shown, MoreInfoLink)), TRUE);
-        PostMessageW(GetDlgItem(shown, MoreInfoLink), WM_CHAR, L' ', 0);
-        EXPECT_TRUE(Eventually([] { return g_callbacks == 2; }));
-        Press(shown, Button2);
-    });
-    EXPECT_EQ(2, gui_->ShowErrorInfoDialog(L"Some files are missing.", &CountCallback));
-    JoinUser();
-    EXPECT_EQ(2, g_callbacks.load());
-    EXPECT_TRUE(Stopped());
-}
-
-// The removal line is a link (with the shield) only when the user must remove the old version.
-TEST_F(GuiManagerTest, UninstallLinkRunsTheCallbackOnlyForManualRemoval)
-{
-    HWND manual = nullptr;
-    user_ = std::thread([&] {
-        HWND shown = manual = WaitForDialog();
-        EXPECT_EQ(L"Uninstall Tolvi 1.0...", ItemText(shown, UninstallLink));
-        EXPECT_EQ(L"Retry", ItemText(shown, Button1));
-        ClickAt(OnLine(shown, UninstallLink, 18 + 12));
-        EXPECT_TRUE(Eventually([] { return g_callbacks == 1; }));
-        Press(shown, Button1);
-    });
-    EXPECT_EQ(1, gui_->ShowManualRemovalDialog(L"Tolvi 1.0", &CountCallback));
-    JoinUser();
-    user_ = std::thread([&] {
-        HWND shown = WaitForDialog(manual);
-        EXPECT_EQ(L"Tolvi 1.0", ItemText(shown, UninstallLink));
-        EXPECT_FALSE(GetWindowLongPtrW(GetDlgItem(shown, UninstallLink), GWL_STYLE) & WS_TABSTOP);
-        ClickAt(OnLine(shown, UninstallLink, 12));
-        Sleep(500);
-        Press(shown, Button1);
-    });
-    EXPECT_EQ(1, gui_->ShowAutoRemovalDialog(L"Tolvi 1.0"));
-    JoinUser();
-    EXPECT_EQ(1, g_callbacks.load());
-    EXPECT_FALSE(Stopped());
+    EXPECT_EQ(4, g_callbacks.load());
 }
 
 // A second answer, or one already queued when the next question is asked, must not answer the
@@ -363,7 +335,8 @@ TEST_F(GuiManagerTest, StaleAnswersNeverAnswerTheNextQuestion)
     EXPECT_EQ(L"Retry?", ItemText(late, Message));
 }
 
-TEST_F(GuiManagerTest, SkipDoesNotWakeTheWorkerAndStaysRequested)
+// Skip does not wake the worker: the request is read when asked for, and stays.
+TEST_F(GuiManagerTest, ProgressSharesStagesSkipsAndCancelsOnce)
 {
     gui_->ShowProgressDialog(VmGui::ProgressFlagScan);
     HWND progress = WaitForDialog();
@@ -375,21 +348,8 @@ TEST_F(GuiManagerTest, SkipDoesNotWakeTheWorkerAndStaysRequested)
     EXPECT_TRUE(Eventually([&] { return gui_->IsSkipRequested(); }));
     EXPECT_TRUE(Eventually([&] { return !IsWindowVisible(GetDlgItem(progress, Skip)); }));
     EXPECT_EQ(settings_.GetText(L"Progress"), ItemText(progress, ProgressText));
-    EXPECT_TRUE(IsWindowVisible(progress));
     EXPECT_FALSE(Stopped());
 
-    // The next question gets its own answer, not the skip.
-    user_ = std::thread([&] { Press(WaitForDialog(progress), Button1); });
-    EXPECT_EQ(1, gui_->ShowConfirmDialog(L"Continue?"));
-    JoinUser();
-    EXPECT_TRUE(gui_->IsSkipRequested());
-}
-
-TEST_F(GuiManagerTest, ProgressSharesStagesAndMarqueeAndCancelsOnce)
-{
-    gui_->ShowProgressDialog(0);
-    HWND progress = WaitForDialog();
-    ASSERT_TRUE(progress);
     HWND bar = GetDlgItem(progress, ProgressBar);
     HWND cancel = GetDlgItem(progress, Button2);
     auto shows = [&](uint32_t stage, uint32_t percent, const std::wstring& text) {
@@ -419,9 +379,13 @@ TEST_F(GuiManagerTest, ProgressSharesStagesAndMarqueeAndCancelsOnce)
     EXPECT_FALSE(IsWindowEnabled(cancel));
     EXPECT_TRUE(shows(3, 10, L"55%"));
     EXPECT_FALSE(IsWindowEnabled(cancel)) << "a new stage must not offer Cancel again";
-    EXPECT_TRUE(IsWindowVisible(progress)) << "the dialog stays until it is hidden";
-    gui_->HideDialog();
-    EXPECT_TRUE(Eventually([&] { return !IsWindow(progress); }));
+    EXPECT_TRUE(IsWindowVisible(progress)) << "the dialog stays until the next one";
+
+    // The next question gets its own answer, neither the skip nor the Cancel.
+    user_ = std::thread([&] { Press(WaitForDialog(progress), Button1); });
+    EXPECT_EQ(1, gui_->ShowConfirmDialog(L"Continue?"));
+    JoinUser();
+    EXPECT_TRUE(gui_->IsSkipRequested());
 }
 
 // The next dialog opens where the user moved the last one, which goes only once the next is shown.
@@ -543,7 +507,6 @@ TEST(GuiSilentAnswers, EveryQuestionAnsweredWithoutAWindowAndOnlyErrorsPrinted)
         {[&] { return gui.ShowManualRemovalDialog(L"Tolvi 1.0", &CountCallback); }, 2,
          "You must uninstall your currently installed version first. - Tolvi 1.0\r\n"},
     };
-    EXPECT_TRUE(gui.Start());
     for (const auto& c : cases) {
         int32_t answer = 0;
         EXPECT_EQ(c.printed, VmTest::StandardOutputOf([&] { answer = c.ask(); }));
@@ -551,14 +514,6 @@ TEST(GuiSilentAnswers, EveryQuestionAnsweredWithoutAWindowAndOnlyErrorsPrinted)
     }
     EXPECT_TRUE(gui.IsSkipRequested());
     EXPECT_TRUE(gui.IsSilent());
-    gui.ShowProgressDialog(5);
-    gui.UpdateProgress(1, 1);
-    gui.WaitForHideSignal();
-    gui.HideDialog();
-    gui.Stop();
-    EXPECT_TRUE(VmTest::DialogsOf(GetCurrentProcessId()).empty());
-    EXPECT_EQ(nullptr, FindWindowW(GuiManager::kListenerClass, nullptr));
-    EXPECT_EQ(0, g_callbacks.load());
 }
 
 } // namespace

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The program itself with "--testui" on a private X display, answered with real key presses
 (xdotool): Enter presses the focused button, or the affirmative one when the focus is on the combo
-box; Tab moves the focus; Esc answers Cancel. Each walk ends with exit code 0, and the dialogs
-shown (from the log) tell which button each key pressed.
+box; Tab moves the focus; Esc answers Cancel; Space presses the focused button. Each walk ends with
+exit code 0, and the dialogs shown (from the log) tell which button each key pressed. (Enter on a
+focused button is how the end-to-end tests answer.)
 
 Usage: program_testui.py WINE_RUN PREFIX PROGRAM
 """
@@ -18,7 +19,6 @@ from xsession import XSession  # noqa: E402
 # Keys for each question in turn (the progress page asks nothing), and the dialog types the walk
 # shows: 1 language, 0 progress, 6 retry (its Cancel has the focus).
 CASES = [
-    ("Enter on Next, then Enter on the focused Cancel", [["Return"], ["Return"]], [1, 0, 6]),
     ("Tab to Cancel, Enter", [["Tab", "Return"]], [1]),
     ("Tab, Tab to the combo box, Enter; Esc", [["Tab", "Tab", "Return"], ["Escape"]], [1, 0, 6]),
     ("Space on Next; Tab to Retry and back to Cancel, Space", [["space"], ["Tab", "Tab", "space"]], [1, 0, 6]),
@@ -73,16 +73,14 @@ def run_case(session, program, log_path, keys):
 def main():
     wine_run, prefix, program = sys.argv[1:4]
     log_path = os.path.join(prefix, "drive_c", "ProgramData", "Velmora", "Log", "Tolvi", "stub.log")
-    failures = []
+    failed = False
     with XSession(wine_run, prefix) as session:
         for name, keys, expected in CASES:
             code, shown = run_case(session, program, log_path, keys)
-            print(f"{name}: exit {code}, dialogs {shown}")
-            if code != 0 or shown != expected:
-                failures.append(f"{name}: exit {code} (expected 0), dialogs {shown} (expected {expected})")
-    for failure in failures:
-        print("FAIL: " + failure)
-    return 1 if failures else 0
+            ok = code == 0 and shown == expected
+            failed |= not ok
+            print(f"{'ok' if ok else 'FAIL'}: {name}: exit {code} (expected 0), dialogs {shown} (expected {expected})")
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":

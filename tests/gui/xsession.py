@@ -1,11 +1,10 @@
 #!/usr/bin/env python3
-"""A private X display (Xvfb) and a Wine prefix of its own for tests that show windows.
+"""A private X display (Xvfb) and a Wine prefix of its own for tests that show windows: not the
+shared test prefix, since its screen resolution (LogPixels) is changed here and its desktop process
+belongs to this display.
 
-The prefix is not the shared test prefix: its screen resolution (LogPixels) is changed here, and
-its desktop process belongs to this display.
-
-Usage as a script: xsession.py WINE_RUN PREFIX PROGRAM [ARGS...] runs one test program in a
-session and ends with its exit code.
+As a script, xsession.py WINE_RUN PREFIX PROGRAM [ARGS...] runs one program in a session and ends
+with its exit code.
 """
 import os
 import subprocess
@@ -17,7 +16,7 @@ class XSession:
         self.wine_run = wine_run
         self.prefix = prefix
         self.dpi = 96
-        self.xvfb = None
+        self.env = dict(os.environ)
 
     def __enter__(self):
         # Xvfb picks a free display and writes its number once it accepts connections.
@@ -26,22 +25,27 @@ class XSession:
                                       "-nolisten", "tcp"], pass_fds=[write],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write)
-        with os.fdopen(read) as numbers:
-            number = numbers.readline().strip()
-        if not number:
-            raise RuntimeError("Xvfb did not start")
-        self.display = f":{number}"
-        self.env = dict(os.environ, DISPLAY=self.display)
-        self.env.pop("WAYLAND_DISPLAY", None)
-        # A new prefix is made on first use; stop any server left from an earlier run so that
-        # the desktop process is started on this display.
-        self.run_wine(["cmd", "/c", "exit", "0"], check=False)
-        self.stop_wine()
-        # Like a Windows with East Asian fonts: the dialog face falls back to a font that has
-        # Latin, Cyrillic and CJK glyphs (Segoe UI itself is not there).
-        self.run_wine(["reg", "add", r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes",
-                       "/v", "Segoe UI", "/t", "REG_SZ", "/d", "Noto Sans CJK JP", "/f"], check=True)
-        self.set_dpi(self.dpi)
+        try:
+            with os.fdopen(read) as numbers:
+                number = numbers.readline().strip()
+            if not number:
+                raise RuntimeError("Xvfb did not start")
+            self.display = f":{number}"
+            self.env = dict(os.environ, DISPLAY=self.display)
+            self.env.pop("WAYLAND_DISPLAY", None)
+            # A new prefix is made on first use; stop any server left from an earlier run so that
+            # the desktop process is started on this display.
+            self.run_wine(["cmd", "/c", "exit", "0"], check=False)
+            self.stop_wine()
+            # Like a Windows with East Asian fonts: the dialog face falls back to a font that has
+            # Latin, Cyrillic and CJK glyphs (Segoe UI itself is not there).
+            self.run_wine(["reg", "add", r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes",
+                           "/v", "Segoe UI", "/t", "REG_SZ", "/d", "Noto Sans CJK JP", "/f"], check=True)
+            self.set_dpi(self.dpi)
+        except BaseException:
+            # A failed setup gets no __exit__ from the with statement: Xvfb would be left running.
+            self.__exit__()
+            raise
         return self
 
     def set_dpi(self, dpi):
