@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <set>
@@ -24,11 +25,9 @@ struct RecordedProgress : IProgress {
 };
 
 // docroot/<relative>, its folders made.
-void Serve(std::wstring relative, const std::string& content)
+void Serve(const std::wstring& relative, const std::string& content)
 {
-    std::replace(relative.begin(), relative.end(), L'/', L'\\');
-    for (size_t slash = relative.find(L'\\'); slash != std::wstring::npos; slash = relative.find(L'\\', slash + 1))
-        CreateDirectoryW((TestServers().docroot + L"\\" + relative.substr(0, slash)).c_str(), nullptr);
+    std::filesystem::create_directories(std::filesystem::path(kServers.docroot + L"\\" + relative).parent_path());
     ServeFile(relative, Bytes(content.begin(), content.end()));
 }
 
@@ -66,7 +65,7 @@ class DownloaderTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(TestServers().Running()) << "these tests run inside servers.py";
+        ASSERT_TRUE(kServers.Running()) << "these tests run inside servers.py";
         ServeFile(L"pkg.bin", RandomBytes(4000, 7));
         Operator(L"");
     }
@@ -84,7 +83,7 @@ protected:
         for (const std::wstring& o : options)
             urls.push_back(o.empty() ? L"" : FaultUrl(key + std::to_wstring(urls.size()), o, urls.empty() ? installer : L"pkg.bin"));
         ServeStub(L"", urls, more);
-        Operator(Url(TestServers().fault, L"/fault/" + key + L"stub/-"));
+        Operator(Url(kServers.fault, L"/fault/" + key + L"stub/-"));
         return urls;
     }
     // A management-server build pinning to the list that server serves.
@@ -118,8 +117,8 @@ CaptureLog& DownloaderTest::log_ = CaptureLog::Install();
 
 TEST_F(DownloaderTest, FetchesTheDemoOperatorsPackages)
 {
-    ASSERT_NE(0, TestServers().demo) << "servers.py --demo-backend";
-    const std::wstring host = L"http://127.0.0.1:" + std::to_wstring(TestServers().demo);
+    ASSERT_NE(0, kServers.demo) << "servers.py --demo-backend";
+    const std::wstring host = L"http://127.0.0.1:" + std::to_wstring(kServers.demo);
     Operator(host, L"6910");
     ASSERT_EQ(DownloadSuccess, Run(dir_.Path() + L"\\")) << Narrow(log_.Dump());
 
@@ -155,11 +154,11 @@ TEST_F(DownloaderTest, FailuresAreRetriedAndTheHighestCodeWins)
     };
     for (const auto& c : cases) {
         const bool diskFull = c.result == DownloadFailedDiskFull;
-        if (diskFull && TestServers().smallDisk.empty())
+        if (diskFull && kServers.smallDisk.empty())
             continue;
         FaultStub(c.key, c.options, diskFull ? L"big.bin" : L"pkg.bin");
         TempDir work;
-        EXPECT_EQ(c.result, Run((diskFull ? TestServers().smallDisk : work.Path()) + L"\\")) << Narrow(c.key);
+        EXPECT_EQ(c.result, Run((diskFull ? kServers.smallDisk : work.Path()) + L"\\")) << Narrow(c.key);
         for (size_t i = 0; i < c.seen.size(); ++i)
             EXPECT_TRUE(c.seen[i].empty() || c.seen[i] == Seen(c.key + std::to_wstring(i))) << Narrow(c.key) << i;
     }
@@ -220,10 +219,10 @@ TEST_F(DownloaderTest, PinningAndTheClockCheck)
                  {L"byteoff", L"server-changed.txt", 0, DownloadFailedCertificate, "200 200 200 200 200"},
                  {L"late", L"server-changed.txt", -604801, DownloadFailedCertificateClock, "200 200 200 200 200"},
                  {L"early", L"server-changed.txt", 604800, DownloadFailedCertificate, "200 200 200 200 200"}};
-    const std::wstring pkg = Url(TestServers().faultTls, L"/fault/pkg/-/pkg.bin", true);
+    const std::wstring pkg = Url(kServers.faultTls, L"/fault/pkg/-/pkg.bin", true);
     ServeStub(L"p/", {pkg, pkg, pkg, pkg, pkg});
     for (const auto& c : cases) {
-        Wardline(Url(TestServers().faultTls, L"/fault/" + std::wstring(c.key) + L"/date=" + std::to_wstring(c.date), true),
+        Wardline(Url(kServers.faultTls, L"/fault/" + std::wstring(c.key) + L"/date=" + std::to_wstring(c.date), true),
                  Material(c.list));
         log_.Clear();
         TempDir work;

@@ -39,13 +39,13 @@ class DownloadEngine : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(TestServers().Running()) << "these tests run inside tests/download/servers.py";
+        ASSERT_TRUE(kServers.Running()) << "these tests run inside tests/download/servers.py";
         OrlDownload_SetProxy(nullptr);
         log_.Clear();
         const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         name_ = std::wstring(test.begin(), test.end()) + L".bin";
         uri_ = L"/" + name_;
-        url_ = Url(TestServers().http, uri_);
+        url_ = Url(kServers.http, uri_);
         path_ = Dest(name_);
     }
     Bytes Serve(size_t size, uint32_t seed = 1)
@@ -196,7 +196,7 @@ TEST_F(DownloadEngine, OnlyTransientHttpStatusesRetry)
 TEST_F(DownloadEngine, ForbiddenRetriesCycleThroughTheProxyModesAndTheModeThatWorkedIsKept)
 {
     Serve(120000);
-    const std::wstring proxy = L"127.0.0.1:" + std::to_wstring(TestServers().fault);
+    const std::wstring proxy = L"127.0.0.1:" + std::to_wstring(kServers.fault);
     OrlDownload_SetProxy(proxy.c_str());
     log_.Clear();
 
@@ -307,10 +307,10 @@ TEST_F(DownloadEngine, PartialFileResumesWithConditionalRangeAlsoAfterItWasLocke
 
 TEST_F(DownloadEngine, FullDiskEndsAtOnceAndKeepsTheMetafile)
 {
-    if (TestServers().smallDisk.empty())
+    if (kServers.smallDisk.empty())
         GTEST_SKIP() << "servers.py mounts the small file system only when run as root";
     Serve(2000000);
-    const std::wstring path = TestServers().smallDisk + L"\\" + name_;
+    const std::wstring path = kServers.smallDisk + L"\\" + name_;
 
     EXPECT_EQ(4u, RunJob(FaultUrl(L"full", L"-", name_), path).result) << Narrow(log_.Dump());
     EXPECT_EQ(1u, FaultRequests(L"full").size());
@@ -321,18 +321,18 @@ TEST_F(DownloadEngine, FullDiskEndsAtOnceAndKeepsTheMetafile)
 TEST_F(DownloadEngine, VerifierAloneJudgesTheServerCertificate)
 {
     const Bytes content = Serve(50000);
-    const std::wstring rogue = Url(TestServers().httpsRogue, uri_, true);
+    const std::wstring rogue = Url(kServers.httpsRogue, uri_, true);
 
-    const JobRun refused = RunJob(Url(TestServers().https, uri_, true), Dest(L"refused.bin"), 0);
+    const JobRun refused = RunJob(Url(kServers.https, uri_, true), Dest(L"refused.bin"), 0);
     EXPECT_EQ(11u, refused.result);
     ASSERT_EQ(4u, refused.certificates.size());
     for (const Bytes& certificate : refused.certificates)
-        EXPECT_EQ(ReadBytes(TestServers().serverCertificate), certificate);
+        EXPECT_EQ(ReadBytes(kServers.serverCertificate), certificate);
     EXPECT_FALSE(Exists(Dest(L"refused.bin")));
 
     // Without a verifier the platform decides: it takes the server of the authority the prefix
     // trusts and refuses one of an unknown authority ...
-    EXPECT_EQ(0u, RunJob(Url(TestServers().https, uri_, true), Dest(L"trusted.bin")).result);
+    EXPECT_EQ(0u, RunJob(Url(kServers.https, uri_, true), Dest(L"trusted.bin")).result);
     const uint32_t platform = RunJob(rogue, Dest(L"platform.bin")).result;
     EXPECT_TRUE(platform == 11 || platform == 12) << platform; // Wine gives 12157
 
@@ -343,8 +343,8 @@ TEST_F(DownloadEngine, VerifierAloneJudgesTheServerCertificate)
     EXPECT_EQ(1u, accepted.certificates.size());
 
     // A redirect would take a checked job to a server its verifier never sees.
-    const std::wstring hop = L"/redirect/" + std::to_wstring(TestServers().httpsRogue) + uri_;
-    const JobRun redirected = RunJob(Url(TestServers().https, hop, true), Dest(L"redirected.bin"), 1);
+    const std::wstring hop = L"/redirect/" + std::to_wstring(kServers.httpsRogue) + uri_;
+    const JobRun redirected = RunJob(Url(kServers.https, hop, true), Dest(L"redirected.bin"), 1);
     EXPECT_EQ(8u, redirected.result);
     EXPECT_EQ(1u, redirected.certificates.size());
     EXPECT_FALSE(Exists(Dest(L"redirected.bin")));
@@ -364,7 +364,7 @@ TEST_F(DownloadEngine, CancelledOrKilledDownloadResumesFromTheBytesOnDisk)
     // nginx sends one second's worth at once, then keeps to the rate: slow enough to cut.
     const std::wstring uri = L"/rate/300000" + uri_;
     if (!Env(L"VMDL_KILLED_PATH").empty()) {
-        EXPECT_EQ(0u, RunJob(Url(TestServers().http, uri), Env(L"VMDL_KILLED_PATH")).result);
+        EXPECT_EQ(0u, RunJob(Url(kServers.http, uri), Env(L"VMDL_KILLED_PATH")).result);
         return;
     }
     const Bytes content = Serve(2400000);
@@ -376,7 +376,7 @@ TEST_F(DownloadEngine, CancelledOrKilledDownloadResumesFromTheBytesOnDisk)
     std::vector<uint64_t> sizesAtCut;
     for (const uint64_t cut : {500000u, 1200000u, 1900000u}) {
         if (cut == 1200000u) {
-            Job job(Url(TestServers().http, uri), path_);
+            Job job(Url(kServers.http, uri), path_);
             job.Start();
             for (int i = 0; i < 600 && FileSize(path_) < cut; ++i)
                 Sleep(20);

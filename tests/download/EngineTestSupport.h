@@ -13,8 +13,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <random>
 #include <regex>
@@ -47,11 +49,7 @@ struct Servers {
     std::wstring smallDisk = Env(L"VMDL_SMALL_DISK");          // on a 1 MiB file system, or empty
     bool Running() const { return http != 0 && fault != 0; }
 };
-inline const Servers& TestServers()
-{
-    static const Servers servers;
-    return servers;
-}
+inline const Servers kServers;
 
 inline std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
@@ -62,7 +60,7 @@ inline std::wstring Url(INTERNET_PORT port, const std::wstring& path, bool https
 // The fault back end's URL for a file, under a key and options.
 inline std::wstring FaultUrl(const std::wstring& key, const std::wstring& options, const std::wstring& name)
 {
-    return Url(TestServers().fault, L"/fault/" + key + L"/" + options + L"/" + name);
+    return Url(kServers.fault, L"/fault/" + key + L"/" + options + L"/" + name);
 }
 
 using Bytes = std::vector<unsigned char>;
@@ -84,16 +82,12 @@ inline void WriteFileBytes(const std::wstring& path, const Bytes& content)
 // Writes docroot\name with the given last-write time (seconds relative to now).
 inline void ServeFile(const std::wstring& name, const Bytes& content, int64_t modifiedSecondsFromNow = -3600)
 {
-    const std::wstring path = TestServers().docroot + L"\\" + name;
+    const std::wstring path = kServers.docroot + L"\\" + name;
     WriteFileBytes(path, content);
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER stamp{{now.dwLowDateTime, now.dwHighDateTime}};
-    stamp.QuadPart += modifiedSecondsFromNow * 10000000LL;
-    const FILETIME modified{stamp.LowPart, stamp.HighPart};
-    VmCommon::UniqueFile file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                          nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(file && SetFileTime(file.get(), nullptr, nullptr, &modified)) << Narrow(path);
+    std::error_code error;
+    const auto now = std::filesystem::file_time_type::clock::now();
+    std::filesystem::last_write_time(path, now + std::chrono::seconds(modifiedSecondsFromNow), error);
+    ASSERT_FALSE(error) << Narrow(path);
 }
 
 inline ::testing::AssertionResult HasContent(const std::wstring& path, const Bytes& content)
@@ -231,7 +225,7 @@ inline std::vector<std::string> RequestLines(const std::wstring& file)
 // The fault back end's requests under one key.
 inline std::vector<std::string> FaultRequests(const std::wstring& key)
 {
-    return RequestLines(TestServers().faultLog + L"\\" + key);
+    return RequestLines(kServers.faultLog + L"\\" + key);
 }
 // nginx's for one request URI, waiting for at least atLeast of them: nginx logs a request a moment
 // after its answer. A missing header shows as "-".
@@ -241,7 +235,7 @@ inline std::vector<std::string> NginxRequests(const std::wstring& uri, size_t at
     std::vector<std::string> requests;
     for (int attempt = 0; attempt < 40; ++attempt) {
         requests.clear();
-        for (const std::string& line : RequestLines(TestServers().accessLog))
+        for (const std::string& line : RequestLines(kServers.accessLog))
             if (line.compare(0, prefix.size(), prefix) == 0)
                 requests.push_back(line.substr(prefix.size()));
         if (requests.size() >= atLeast)
@@ -269,13 +263,10 @@ inline ::testing::AssertionResult RequestsAre(const std::vector<std::string>& se
 inline std::wstring SummaryLine(const std::wstring& url)
 {
     std::wstring found;
-    const std::wstring path = OrlDownload::OrlDownloadInstance::Get().SummaryLogPath();
-    for (const std::wstring& line : path.empty() ? std::vector<std::wstring>() : ReadUtf16Lines(path)) {
-        // "<date> <time> [pid.tid] <tag>: <text>"
-        const size_t bracket = line.find(L"] ");
+    // "<date> <time> [pid.tid] <tag>: <text>"
+    for (const std::wstring& line : ReadUtf16Lines(OrlDownload::OrlDownloadInstance::Get().SummaryLogPath()))
         if (line.find(L"'" + url + L"'") != std::wstring::npos)
-            found = bracket == std::wstring::npos ? line : line.substr(bracket + 2);
-    }
+            found = line.substr(line.find(L"] ") + 2);
     return found;
 }
 
