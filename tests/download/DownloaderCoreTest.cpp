@@ -69,7 +69,6 @@ TEST(DownloaderCore, UpgradeVersionsAreComparedAsThreeNumbers)
 
 TEST(DownloaderCore, NamesInTheWorkDirectory)
 {
-    EXPECT_EQ(L"VmNetworkInstallerUpgrade.exe", UpgradeFileName(L"VmNetworkInstaller.exe"));
     EXPECT_EQ(L"setup.v2Upgrade.exe", UpgradeFileName(L"setup.v2.exe"));
     EXPECT_EQ(L"setupUpgrade.exe", UpgradeFileName(L"setup"));
     EXPECT_EQ(L"extraDownload4294967295.tmp", ExtraDownloadName(0xFFFFFFFF));

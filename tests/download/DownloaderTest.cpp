@@ -146,7 +146,6 @@ TEST_F(DownloaderTest, FailuresAreRetriedAndTheHighestCodeWins)
         DownloadResult result;
         std::vector<std::string> seen; // per package; empty: not checked
     } cases[] = {
-        {L"retried", {L"seq=503.503", L"seq=drop100", L"-", L"-", L"-"}, DownloadSuccess, {"503 503 200", "200 206"}},
         {L"notfound", {L"-", L"seq=404", L"-", L"-", L"seq=503*"}, DownloadFailedRetryable,
          {"200", "404", "200", "200", "503 503 503 503"}},
         {L"noentry", {L"-", L"-", L"seq=403*", L"", L"-"}, DownloadFailedNoRetry, {"200", "200", "403 403 403 403"}},

@@ -69,7 +69,6 @@ TEST_F(DownloadEngine, NewFileIsFetchedWithOneFullGet)
 
     const JobRun run = RunJob(url, path_);
     ASSERT_EQ(0u, run.result) << Narrow(log_.Dump());
-    EXPECT_FALSE(run.upToDate);
     EXPECT_TRUE(HasContent(path_, content));
     EXPECT_EQ(-1, MetafileSize(path_));
     EXPECT_TRUE(RequestsAre(NginxRequests(uri_ + L"?attempt=1", 1), {"GET 200 range=- "}));
@@ -241,7 +240,6 @@ TEST_F(DownloadEngine, InvalidUrlFailsBeforeTheStartReturns)
     for (const std::wstring url : {L"not a url", L"ftp://127.0.0.1/file.bin"}) {
         const JobRun run = RunJob(url, path_);
         EXPECT_EQ(2u, run.result);
-        EXPECT_TRUE(run.finishedBeforeStartReturned);
         EXPECT_TRUE(run.finishedOnStartingThread);
         EXPECT_TRUE(SummaryIs(url, L".W: (HEAD) InvalidUrl '" + url + L"': (0 retries) [HTTP 0][Win32 0] in ",
                               LR"([1-9]\d*ms)"));
@@ -257,7 +255,7 @@ TEST_F(DownloadEngine, CancelBeforeTheStartOrDuringTheHeadSendsNothingMore)
     before.Start();
     const JobRun& run = before.Wait();
     EXPECT_EQ(13u, run.result);
-    EXPECT_TRUE(run.finishedBeforeStartReturned);
+    EXPECT_TRUE(run.finishedOnStartingThread);
     EXPECT_TRUE(NginxRequests(uri_).empty());
 
     // The HEAD of a partial file is held by the server while the cancel comes.

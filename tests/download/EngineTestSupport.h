@@ -12,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -127,8 +126,7 @@ struct Progress {
 struct JobRun {
     uint32_t result = 0xFFFFFFFF; // also when the job did not end in time
     bool upToDate = false;
-    bool finishedBeforeStartReturned = false;
-    bool finishedOnStartingThread = false;
+    bool finishedOnStartingThread = false; // so before the start returned
     std::vector<Progress> progress;
     int64_t lastModified = 0;
     std::vector<Bytes> certificates; // what the verifier was shown
@@ -156,10 +154,8 @@ public:
     void Start()
     {
         ResetEvent(state_->done.get());
-        state_->startReturned = false;
         state_->run = JobRun{};
         OrlDownload_StartDownload(job_, path_.c_str(), &State::Callback, state_.get(), nullptr);
-        state_->startReturned = true;
     }
     void Cancel() { OrlDownload_CancelJob(job_); }
     const JobRun& Wait(DWORD timeoutMs = 90000)
@@ -177,7 +173,6 @@ private:
         int verifierAnswer = -1;
         VmCommon::UniqueHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
         DWORD startingThread = GetCurrentThreadId();
-        std::atomic<bool> startReturned{false};
 
         static void Callback(void* context, uint32_t event, uint32_t a, uint32_t b)
         {
@@ -188,7 +183,6 @@ private:
             }
             state->run.result = a;
             state->run.upToDate = b != 0;
-            state->run.finishedBeforeStartReturned = !state->startReturned;
             state->run.finishedOnStartingThread = GetCurrentThreadId() == state->startingThread;
             SetEvent(state->done.get());
         }
