@@ -14,8 +14,6 @@
 
 namespace {
 
-const wchar_t kInternetSettings[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-
 // The IE settings blob WinHTTP reads: version, counter, flags (direct | manual proxy), then
 // length-prefixed proxy list, bypass list and configuration-script URL.
 std::string ConnectionSettings(const std::string& proxyList)
@@ -53,17 +51,17 @@ TEST(ProxyDiscovery, DefaultBrowserDecidesWhereTheProxyComesFrom)
         log.Clear();
         VmTest::RegistrySandbox registry(KEY_WOW64_64KEY);
         VmTest::TempDir appData;
-        ASSERT_TRUE(registry.SetString(
-            HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
-            L"AppData", appData.Path()));
-        ASSERT_TRUE(registry.SetString(
-            HKEY_CURRENT_USER,
-            L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice",
-            L"ProgId", c.choice));
-        ASSERT_TRUE(registry.SetDword(HKEY_CURRENT_USER, kInternetSettings, L"ProxyEnable", c.proxyEnable));
+        const HKEY user = HKEY_CURRENT_USER;
+        const std::wstring windows = L"Software\\Microsoft\\Windows\\";
+        const std::wstring settings = windows + L"CurrentVersion\\Internet Settings";
+        ASSERT_TRUE(registry.SetString(user, windows + L"CurrentVersion\\Explorer\\User Shell Folders", L"AppData",
+                                       appData.Path()));
+        ASSERT_TRUE(registry.SetString(user, windows + L"Shell\\Associations\\UrlAssociations\\http\\UserChoice",
+                                       L"ProgId", c.choice));
+        ASSERT_TRUE(registry.SetDword(user, settings, L"ProxyEnable", c.proxyEnable));
         const std::string blob = ConnectionSettings(c.ieList);
-        ASSERT_TRUE(registry.Set(HKEY_CURRENT_USER, std::wstring(kInternetSettings) + L"\\Connections",
-                                 L"DefaultConnectionSettings", REG_BINARY, blob.data(), DWORD(blob.size())));
+        ASSERT_TRUE(registry.Set(user, settings + L"\\Connections", L"DefaultConnectionSettings", REG_BINARY,
+                                 blob.data(), DWORD(blob.size())));
         if (c.prefs) {
             std::wstring folder = appData.Path();
             for (const wchar_t* part : {L"\\Mozilla", L"\\Firefox", L"\\Profiles", L"\\k3x9.default"})

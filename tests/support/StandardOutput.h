@@ -14,21 +14,18 @@ namespace VmTest {
 template <typename Call>
 std::string StandardOutputOf(Call call)
 {
-    HANDLE read = nullptr;
-    HANDLE write = nullptr;
-    if (!CreatePipe(&read, &write, nullptr, 0))
+    VmCommon::UniqueHandle reader, writer;
+    if (!CreatePipe(reader.put(), writer.put(), nullptr, 0))
         return "(no pipe)";
-    VmCommon::UniqueHandle reader(read);
-    VmCommon::UniqueHandle writer(write);
     const HANDLE saved = GetStdHandle(STD_OUTPUT_HANDLE);
-    SetStdHandle(STD_OUTPUT_HANDLE, write);
+    SetStdHandle(STD_OUTPUT_HANDLE, writer.get());
     call();
     SetStdHandle(STD_OUTPUT_HANDLE, saved);
     writer.reset();
     std::string received;
     char buffer[256];
     DWORD got = 0;
-    while (ReadFile(read, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+    while (ReadFile(reader.get(), buffer, sizeof(buffer), &got, nullptr) && got > 0)
         received.append(buffer, got);
     return received;
 }

@@ -47,10 +47,8 @@ ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs, HANDL
     if (WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
         TerminateProcess(process.get(), WAIT_TIMEOUT);
         WaitForSingleObject(process.get(), 5000);
-        result.exitCode = WAIT_TIMEOUT;
-    } else {
-        GetExitCodeProcess(process.get(), &result.exitCode);
     }
+    GetExitCodeProcess(process.get(), &result.exitCode);
     return result;
 }
 
