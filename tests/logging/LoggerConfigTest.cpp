@@ -1,4 +1,4 @@
-// What the registry and the flags decide: the level, the location, deferred opening; and the
+// What the registry decides: the level, also for a log opened with its first line; and the
 // caller's last-error code surviving every public call.
 #include "tests/logging/LoggingFixture.h"
 
@@ -59,33 +59,11 @@ TEST_F(LoggerConfig, ModuleBeatsProductBeatsGlobalAndAllOnesCountsAsAbsent)
     }
 }
 
-TEST_F(LoggerConfig, MachineWideAndPerUserRootsComeFromTheirOwnHive)
+// A first line above the configured level opens the log but is dropped, as are the banners.
+TEST_F(LoggerConfig, DeferredOpenDropsAFirstLineAboveTheLevel)
 {
-    // Wine runs the test as an administrator, so only ForcePerUser leads to the per-user root.
-    for (const bool perUser : {false, true}) {
-        const wchar_t* module = perUser ? L"user" : L"machine";
-        const LogFile log = Session(module, perUser ? uint32_t{ForcePerUser} : 0u, [&](LoggerWin& logger) {
-            EXPECT_EQ(LogPath(module, 0, perUser), logger.CurrentPath());
-            logger.Log(LevelInfo, L"%s: here", L"RootTest::Run");
-        }, perUser);
-        EXPECT_TRUE(Contains(log.lines, L"RootTest::Run: here")) << module;
-        EXPECT_FALSE(VmPath::FileExistsPath(LogPath(module, 0, !perUser))) << module;
-    }
-}
-
-TEST_F(LoggerConfig, DeferredOpenCreatesTheFileWithTheFirstWrittenLine)
-{
-    LogFile log = Session(L"deferred", DeferredOpen, [&](LoggerWin& logger) {
-        EXPECT_FALSE(VmPath::FileExistsPath(LogPath(L"deferred"))) << "opened before the first line";
-        logger.Log(LevelInfo, L"%s: first", L"DeferredTest::Run");
-    });
-    ASSERT_EQ(4u, log.lines.size());
-    EXPECT_TRUE(log.lines[0].empty() && Contains({log.lines[1]}, L"***  LOGGING STARTED  ***"));
-    EXPECT_TRUE(Contains({log.lines[2]}, L"DeferredTest::Run: first"));
-
-    // A first line above the configured level opens the log but is dropped, as are the banners.
-    ASSERT_TRUE(SetNumber(Scope::Module, L"quiet", L"LogLevel", LevelWarning));
-    log = Session(L"quiet", DeferredOpen, [](LoggerWin& logger) {
+    ASSERT_TRUE(SetNumber(L"quiet", L"LogLevel", LevelWarning));
+    const LogFile log = Session(L"quiet", DeferredOpen, [](LoggerWin& logger) {
         logger.Log(LevelInfo, L"%s: info", L"DeferredTest::Quiet");
         logger.Log(LevelWarning, L"%s: warning", L"DeferredTest::Quiet");
     });
@@ -95,60 +73,54 @@ TEST_F(LoggerConfig, DeferredOpenCreatesTheFileWithTheFirstWrittenLine)
 
 // Every public call keeps the caller's last-error code, also when the calls inside fail
 // (a root folder that is a file makes directory creation and file opening fail).
-class LoggerLastError : public LoggingTest, public ::testing::WithParamInterface<bool> {};
-
-TEST_P(LoggerLastError, EveryPublicCallKeepsTheCallersLastError)
+TEST_F(LoggerConfig, EveryPublicCallKeepsTheCallersLastError)
 {
-    const bool rootIsFile = GetParam();
     // Room for the too-large-message line without a rotation.
-    ASSERT_TRUE(SetNumber(Scope::Product, L"", L"LogMaxSizeKB", 4096));
-    if (rootIsFile) {
-        const std::wstring file = machineRoot_.Path() + L"\\not-a-folder";
-        ASSERT_TRUE(WriteBytes(file, "x"));
-        ASSERT_TRUE(registry_.SetString(HKEY_LOCAL_MACHINE, kLoggingKey, L"RootPath", file));
-    }
+    ASSERT_TRUE(SetNumber(L"", L"LogMaxSizeKB", 4096));
+    const std::wstring file = machineRoot_.Path() + L"\\not-a-folder";
+    ASSERT_TRUE(WriteBytes(file, "x"));
     const std::wstring tooLong(140000, L'x');
     const std::string narrowProduct(product_.begin(), product_.end());
-    LoggerWin* logger = new LoggerWin();
-    const std::pair<const char*, std::function<void()>> calls[] = {
-        {"Log before Open", [&] { logger->Log(1, L"%s: early", L"ErrorTest::Run"); }},
-        {"IsEnabled before Open", [&] { logger->IsEnabled(1); }},
-        {"narrow Open", [&] { logger->Open(narrowProduct.c_str(), "errors", 4, 0); }},
-        {"wide Open on an open log", [&] { logger->Open(product_.c_str(), L"errors", 4, 0); }},
-        {"Log wide", [&] { logger->Log(4, L"%s: wide %d", L"ErrorTest::Run", 1); }},
-        {"Log narrow", [&] { logger->Log(4, "%s: narrow %d", "ErrorTest::Run", 2); }},
-        {"Log above the threshold", [&] { logger->Log(6, L"%s: verbose", L"ErrorTest::Run"); }},
-        {"Log too large", [&] { logger->Log(4, tooLong.c_str()); }},
-        {"Flush", [&] { logger->Flush(); }},
-        {"Close", [&] { logger->Close(); }},
-        {"Open deferred", [&] { logger->Open(product_.c_str(), L"errors2", 4, DeferredOpen); }},
-        {"Log opening deferred", [&] { logger->Log(2, L"%s: deferred", L"ErrorTest::Run"); }},
-        {"destructor", [&] { delete logger; logger = nullptr; }},
-        {"SetLogger", [&] { SetLogger(new LoggerWin()); }},
-        {"free wide Open", [&] { Open(product_.c_str(), L"free", 4, 0); }},
-        {"free narrow Open", [&] { Open(narrowProduct.c_str(), "free", 4, 0); }},
-        {"VM_ORL_LOG", [&] { VM_ORL_LOG(4, L"%s: free %d", L"ErrorTest::Free", 3); }},
-        {"VM_ORL_LOG_A", [&] { VM_ORL_LOG_A(4, "%s: free %d", "ErrorTest::Free", 4); }},
-        {"free IsEnabled", [&] { IsEnabled(4); }},
-        {"free Flush", [&] { Flush(); }},
-        {"free Close", [&] { Close(); }},
-        {"SetLogger replacing a used one", [&] { SetLogger(new LoggerWin()); }},
-    };
-    for (const auto& [name, call] : calls) {
-        SetLastError(0x2BADF00D);
-        call();
-        EXPECT_EQ(0x2BADF00Du, GetLastError()) << name;
+    // The root that is a file first: nothing of it is on disk when the usable root's files are read.
+    for (const bool rootIsFile : {true, false}) {
+        ASSERT_TRUE(registry_.SetString(HKEY_LOCAL_MACHINE, kLoggingKey, L"RootPath",
+                                        rootIsFile ? file : machineRoot_.Path()));
+        LoggerWin* logger = new LoggerWin();
+        const std::pair<const char*, std::function<void()>> calls[] = {
+            {"Log before Open", [&] { logger->Log(1, L"%s: early", L"ErrorTest::Run"); }},
+            {"IsEnabled before Open", [&] { logger->IsEnabled(1); }},
+            {"narrow Open", [&] { logger->Open(narrowProduct.c_str(), "errors", 4, 0); }},
+            {"wide Open on an open log", [&] { logger->Open(product_.c_str(), L"errors", 4, 0); }},
+            {"Log wide", [&] { logger->Log(4, L"%s: wide %d", L"ErrorTest::Run", 1); }},
+            {"Log narrow", [&] { logger->Log(4, "%s: narrow %d", "ErrorTest::Run", 2); }},
+            {"Log above the threshold", [&] { logger->Log(6, L"%s: verbose", L"ErrorTest::Run"); }},
+            {"Log too large", [&] { logger->Log(4, tooLong.c_str()); }},
+            {"Flush", [&] { logger->Flush(); }},
+            {"Close", [&] { logger->Close(); }},
+            {"Open deferred", [&] { logger->Open(product_.c_str(), L"errors2", 4, DeferredOpen); }},
+            {"Log opening deferred", [&] { logger->Log(2, L"%s: deferred", L"ErrorTest::Run"); }},
+            {"destructor", [&] { delete logger; logger = nullptr; }},
+            {"SetLogger", [&] { SetLogger(new LoggerWin()); }},
+            {"free wide Open", [&] { Open(product_.c_str(), L"free", 4, 0); }},
+            {"free narrow Open", [&] { Open(narrowProduct.c_str(), "free", 4, 0); }},
+            {"VM_ORL_LOG", [&] { VM_ORL_LOG(4, L"%s: free %d", L"ErrorTest::Free", 3); }},
+            {"VM_ORL_LOG_A", [&] { VM_ORL_LOG_A(4, "%s: free %d", "ErrorTest::Free", 4); }},
+            {"free IsEnabled", [&] { IsEnabled(4); }},
+            {"free Flush", [&] { Flush(); }},
+            {"free Close", [&] { Close(); }},
+            {"SetLogger replacing a used one", [&] { SetLogger(new LoggerWin()); }},
+        };
+        for (const auto& [name, call] : calls) {
+            SetLastError(0x2BADF00D);
+            call();
+            EXPECT_EQ(0x2BADF00Du, GetLastError()) << name << (rootIsFile ? ", root is a file" : "");
+        }
+
+        // The calls did their work too (the narrow free function is seen nowhere else).
+        EXPECT_EQ(!rootIsFile, Contains(ReadLog(LogPath(L"errors")).lines, L"ErrorTest::Run: narrow 2") &&
+                                   Contains(ReadLog(LogPath(L"free")).lines, L"ErrorTest::Free: free 4"));
     }
-
-    // The calls did their work too (the narrow free function is seen nowhere else).
-    EXPECT_EQ(!rootIsFile, Contains(ReadLog(LogPath(L"errors")).lines, L"ErrorTest::Run: narrow 2") &&
-                               Contains(ReadLog(LogPath(L"free")).lines, L"ErrorTest::Free: free 4"));
 }
-
-INSTANTIATE_TEST_SUITE_P(Roots, LoggerLastError, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                             return info.param ? "RootIsAFile" : "UsableRoot";
-                         });
 
 } // namespace
 } // namespace VmLogTest

@@ -1,12 +1,11 @@
-// What the logger leaves on disk: lines, banners and the byte-order mark, rotation, the limit on
-// message size, the cross-process mutex, and two processes sharing one file.
+// What the logger leaves on disk: lines, banners and the byte-order mark under each flag,
+// rotation, the limit on message size, the cross-process mutex, and two processes sharing one file.
 #include "tests/logging/LoggingFixture.h"
 
 #include "common/Handles.h"
 #include "common/VmPath.h"
 #include "common/logging/LogFormat.h"
 
-#include <algorithm>
 #include <map>
 #include <thread>
 
@@ -16,9 +15,8 @@ namespace {
 // "[pid.tid] tag: " of the calling thread.
 std::wstring OwnPrefix(const wchar_t* tag)
 {
-    wchar_t text[64];
+    wchar_t text[64] = {};
     _snwprintf(text, 63, L"[%04x.%04x] %s: ", GetCurrentProcessId(), GetCurrentThreadId(), tag);
-    text[63] = L'\0';
     return text;
 }
 
@@ -39,7 +37,8 @@ std::wstring Body(const std::wstring& line, bool utc)
 
 class LoggerFile : public LoggingTest {};
 
-TEST_F(LoggerFile, LinesBannersAndTheByteOrderMark)
+// One row per flag: what it changes in the file, from the byte-order mark to the banners.
+TEST_F(LoggerFile, LinesBannersAndTheByteOrderMarkUnderEachFlag)
 {
     const std::string empty;
     const std::string earlier("\xFF\xFEx\0\r\0\n\0", 8); // the line "x"
@@ -55,16 +54,24 @@ TEST_F(LoggerFile, LinesBannersAndTheByteOrderMark)
         {L"utc", UtcTime, 0, &empty, L" I"},
         {L"debugBannersHidden", DebugBanners, 0, &earlier, nullptr},
         {L"debugBannersShown", DebugBanners, 5, nullptr, L" D"},
+        {L"deferred", DeferredOpen, 0, nullptr, L" I"},
+        // Wine runs the test as an administrator, so only the flag leads to the per-user root.
+        {L"perUser", ForcePerUser, 0, nullptr, L" I"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.module);
-        ASSERT_TRUE(!c.level || SetNumber(Scope::Module, c.module, L"LogLevel", c.level));
+        const bool perUser = (c.flags & ForcePerUser) != 0;
+        ASSERT_TRUE(!c.level || SetNumber(c.module, L"LogLevel", c.level));
         ASSERT_TRUE(!c.before || WriteBytes(LogPath(c.module), *c.before));
-        const LogFile log = Session(c.module, c.flags, [](LoggerWin& logger) {
+        const LogFile log = Session(c.module, c.flags, [&](LoggerWin& logger) {
+            EXPECT_EQ(c.before || !(c.flags & DeferredOpen), VmPath::FileExistsPath(LogPath(c.module, 0, perUser)))
+                << "opened too early or too late";
             logger.Log(LevelInfo, L"%s: number %d, narrow %S", L"FormatTest::Run", 42, "text");
             logger.Log(LevelWarning, "%s: narrow format %d", "FormatTest::Narrow", 7);
-        });
+            EXPECT_EQ(LogPath(c.module, 0, perUser), logger.CurrentPath());
+        }, perUser);
         EXPECT_TRUE(log.wellFormed) << "a second mark, or a torn line";
+        EXPECT_FALSE(VmPath::FileExistsPath(LogPath(c.module, 0, !perUser)));
 
         const bool utc = (c.flags & UtcTime) != 0;
         std::vector<std::wstring> expected; // lines starting with '[' are message lines
@@ -89,8 +96,8 @@ TEST_F(LoggerFile, LinesBannersAndTheByteOrderMark)
 // With the smallest limit (3 bytes) every line after the first starts a new file.
 TEST_F(LoggerFile, SizeLimitZeroKeepsOneLinePerFile)
 {
-    ASSERT_TRUE(SetNumber(Scope::Module, L"tiny", L"LogMaxSizeKB", 0));
-    ASSERT_TRUE(SetNumber(Scope::Module, L"tiny", L"LogRotateCount", 20));
+    ASSERT_TRUE(SetNumber(L"tiny", L"LogMaxSizeKB", 0));
+    ASSERT_TRUE(SetNumber(L"tiny", L"LogRotateCount", 20));
     Session(L"tiny", 0, [](LoggerWin& logger) {
         for (int i = 1; i <= 5; ++i)
             logger.Log(LevelInfo, L"%s: line %d", L"TinyTest::Run", i);
@@ -114,11 +121,11 @@ TEST_F(LoggerFile, RotationKeepsTheConfiguredNumberOfOlderFiles)
         DWORD rotateCount; // 0xFFFFFFFF: not configured
         unsigned kept;
     } cases[] = {{L"default", 0xFFFFFFFF, 2}, {L"none", 0, 0}, {L"one", 1, 1}, {L"tooMany", 150, 99}};
-    ASSERT_TRUE(SetNumber(Scope::Product, L"", L"LogMaxSizeKB", 1));
+    ASSERT_TRUE(SetNumber(L"", L"LogMaxSizeKB", 1));
     const auto marker = [](unsigned k) { return "file " + std::to_string(k) + " "; };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.module);
-        ASSERT_TRUE(c.rotateCount == 0xFFFFFFFF || SetNumber(Scope::Module, c.module, L"LogRotateCount", c.rotateCount));
+        ASSERT_TRUE(c.rotateCount == 0xFFFFFFFF || SetNumber(c.module, L"LogRotateCount", c.rotateCount));
         // The current file is over the limit, so the first write rotates; the rest fit.
         ASSERT_TRUE(WriteBytes(LogPath(c.module), marker(0) + std::string(2000, 'x')));
         for (unsigned k = 1; k <= kPresent; ++k)
@@ -142,7 +149,7 @@ TEST_F(LoggerFile, RotationKeepsTheConfiguredNumberOfOlderFiles)
 // into the current file until a rotation succeeds.
 TEST_F(LoggerFile, RotationBlockedByAReaderKeepsWritingIntoTheCurrentFile)
 {
-    ASSERT_TRUE(SetNumber(Scope::Module, L"held", L"LogMaxSizeKB", 1));
+    ASSERT_TRUE(SetNumber(L"held", L"LogMaxSizeKB", 1));
     ASSERT_TRUE(WriteBytes(LogPath(L"held"), "\xFF\xFE" + std::string(2000, 'x')));
     ASSERT_TRUE(WriteBytes(LogPath(L"held", 1), "older"));
     VmCommon::UniqueFile reader(CreateFileW(LogPath(L"held", 1).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -165,7 +172,7 @@ TEST_F(LoggerFile, RotationBlockedByAReaderKeepsWritingIntoTheCurrentFile)
 
 TEST_F(LoggerFile, TooLargeMessageIsReplacedByAnErrorLine)
 {
-    ASSERT_TRUE(SetNumber(Scope::Product, L"", L"LogMaxSizeKB", 4096));
+    ASSERT_TRUE(SetNumber(L"", L"LogMaxSizeKB", 4096));
     const std::wstring fits(131071, L'm');
     const std::wstring tooLong(131072, L'm');
     const std::wstring hugeFormat(140000, L'f');
@@ -191,8 +198,6 @@ TEST_F(LoggerFile, TooLargeMessageIsReplacedByAnErrorLine)
 // without it.
 TEST_F(LoggerFile, AbandonedMutexIsTakenOverAndASquatterCostsOneTimeOut)
 {
-    LoggerWin logger;
-    logger.Open(product_.c_str(), L"mutex", LevelInfo, 0);
     const std::wstring name = MutexName(LogPath(L"mutex"), false);
     VmCommon::UniqueHandle held(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     VmCommon::UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -201,34 +206,32 @@ TEST_F(LoggerFile, AbandonedMutexIsTakenOverAndASquatterCostsOneTimeOut)
         if (mutex && WaitForSingleObject(mutex.get(), 5000) == WAIT_OBJECT_0 && SetEvent(held.get()))
             WaitForSingleObject(end, 20000);
     };
-    std::thread(holdUntil, nullptr).join(); // ends without ReleaseMutex: abandoned
-    logger.Log(LevelInfo, L"%s: after abandon", L"MutexTest::Run");
-    ResetEvent(held.get());
-    std::thread squatter(holdUntil, release.get());
-    const bool squatted = WaitForSingleObject(held.get(), 5000) == WAIT_OBJECT_0;
-    for (int i = 1; squatted && i <= 3; ++i)
-        logger.Log(LevelInfo, L"%s: squatted %d", L"MutexTest::Run", i);
-    logger.Flush();
-    SetEvent(release.get());
-    squatter.join();
+    bool squatted = false;
+    const LogFile log = Session(L"mutex", 0, [&](LoggerWin& logger) {
+        std::thread(holdUntil, nullptr).join(); // ends without ReleaseMutex: abandoned
+        logger.Log(LevelInfo, L"%s: after abandon", L"MutexTest::Run");
+        ResetEvent(held.get());
+        std::thread squatter(holdUntil, release.get());
+        squatted = WaitForSingleObject(held.get(), 5000) == WAIT_OBJECT_0;
+        for (int i = 1; squatted && i <= 3; ++i)
+            logger.Log(LevelInfo, L"%s: squatted %d", L"MutexTest::Run", i);
+        logger.Flush();
+        SetEvent(release.get());
+        squatter.join();
+    });
     ASSERT_TRUE(squatted) << "the test could not hold the logger's mutex";
-    logger.Close();
-
-    const LogFile log = ReadLog(LogPath(L"mutex"));
     EXPECT_TRUE(log.wellFormed);
     for (const wchar_t* line : {L"after abandon", L"squatted 1", L"squatted 2", L"squatted 3", L"LOGGING ENDED"})
         EXPECT_TRUE(Contains(log.lines, line)) << line;
-    EXPECT_EQ(1, std::count_if(log.lines.begin(), log.lines.end(), [](const std::wstring& line) {
-                  return line.find(L".W: FileAccess::Write: The log file's mutex stayed busy for 500 ms") != std::wstring::npos;
-              }));
+    EXPECT_EQ(1, Count(log.lines, L".W: FileAccess::Write: The log file's mutex stayed busy for 500 ms"));
 }
 
 TEST_F(LoggerFile, TwoProcessesInterleaveWholeLinesAndRotateOncePerLimit)
 {
     constexpr DWORD kMaxSizeKB = 4;
     constexpr int kLines = 300;
-    ASSERT_TRUE(SetNumber(Scope::Module, L"shared", L"LogMaxSizeKB", kMaxSizeKB));
-    ASSERT_TRUE(SetNumber(Scope::Module, L"shared", L"LogRotateCount", 99));
+    ASSERT_TRUE(SetNumber(L"shared", L"LogMaxSizeKB", kMaxSizeKB));
+    ASSERT_TRUE(SetNumber(L"shared", L"LogRotateCount", 99));
     const std::wstring eventName = L"Local\\VmLogTest_start_" + product_;
     VmCommon::UniqueHandle start(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
     const std::wstring command = L"\"" + VmTest::BesideTestProgram(L"LogWriter.exe") + L"\" " + product_ +
