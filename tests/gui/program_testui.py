@@ -2,8 +2,7 @@
 """The program itself with "--testui" on a private X display, answered with real key presses
 (xdotool): Enter presses the focused button, or the affirmative one when the focus is on the combo
 box; Tab moves the focus; Esc answers Cancel; Space presses the focused button. Each walk ends with
-exit code 0, and the dialogs shown (from the log) tell which button each key pressed. (Enter on a
-focused button is how the end-to-end tests answer.)
+exit code 0, and the dialogs shown (from the log) tell which button each key pressed.
 
 Usage: program_testui.py WINE_RUN PREFIX PROGRAM
 """
@@ -19,6 +18,7 @@ from xsession import XSession  # noqa: E402
 # Keys for each question in turn (the progress page asks nothing), and the dialog types the walk
 # shows: 1 language, 0 progress, 6 retry (its Cancel has the focus).
 CASES = [
+    ("Enter on Next, then Enter on the focused Cancel", [["Return"], ["Return"]], [1, 0, 6]),
     ("Tab to Cancel, Enter", [["Tab", "Return"]], [1]),
     ("Tab, Tab to the combo box, Enter; Esc", [["Tab", "Tab", "Return"], ["Escape"]], [1, 0, 6]),
     ("Space on Next; Tab to Retry and back to Cancel, Space", [["space"], ["Tab", "Tab", "space"]], [1, 0, 6]),

@@ -167,7 +167,6 @@ TEST(CommonArguments, OrderAndContent)
          L"de", false,
          {L"--language", L"de", L"--nocopy", L"--silent", L"--noscan", L"--accepteult", L"3",
           L"--provisioning-group", L"grp", L"--referrer", L"web", L"--skip-sidegrade", L"yes"}},
-        {L"prog", L"en", true, {L"--language", L"en", L"--nocopy", L"--noscan"}},
         // "--referrer" without its value would swallow the caller's next token.
         {L"prog --referrer \"\" --accepteult \"\"", L"", false, {L"--language", L"--nocopy"}},
     };
