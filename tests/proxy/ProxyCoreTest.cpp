@@ -89,7 +89,6 @@ TEST(OrlDnsCore, SelectDomainTriesModesInOrder)
     } cases[] = {
         {true, L"A0", L".a.test", L"A0"},
         {true, L"B1", L".b.test", L"A0B0A1B1"},
-        {false, L"A1", L".a.test", L"A1"},
         {false, L"B2", L".b.test", L"A1B1A2B2"},
         {false, L"A0", L".a.test", L"A1B1A2B2"}, // no proxy: never the configured proxy
         {true, L"", L".a.test", L"A0B0A1B1A2B2"},
