@@ -7,7 +7,6 @@
 #include "common/Handles.h"
 
 #include <cwchar>
-#include <cwctype>
 
 namespace {
 
@@ -21,7 +20,7 @@ struct LogsAtExit {
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc != 5 || !std::iswdigit(argv[3][0]))
+    if (argc != 5)
         return 2;
     const int count = static_cast<int>(wcstol(argv[3], nullptr, 10));
     VmOrlLogging::Open(argv[1], argv[2], VmOrlLogging::LevelInfo, 0);

@@ -1,5 +1,5 @@
-// What the registry decides: the level, also for a log opened with its first line; and the
-// caller's last-error code surviving every public call.
+// What the registry decides, the level, and the caller's last-error code surviving every public
+// call.
 #include "tests/logging/LoggingFixture.h"
 
 #include "common/VmPath.h"
@@ -57,18 +57,6 @@ TEST_F(LoggerConfig, ModuleBeatsProductBeatsGlobalAndAllOnesCountsAsAbsent)
         EXPECT_EQ(expected, written);
         EXPECT_EQ(c.threshold >= LevelInfo, Contains(log.lines, L"***  LOGGING STARTED  ***"));
     }
-}
-
-// A first line above the configured level opens the log but is dropped, as are the banners.
-TEST_F(LoggerConfig, DeferredOpenDropsAFirstLineAboveTheLevel)
-{
-    ASSERT_TRUE(SetNumber(L"quiet", L"LogLevel", LevelWarning));
-    const LogFile log = Session(L"quiet", DeferredOpen, [](LoggerWin& logger) {
-        logger.Log(LevelInfo, L"%s: info", L"DeferredTest::Quiet");
-        logger.Log(LevelWarning, L"%s: warning", L"DeferredTest::Quiet");
-    });
-    ASSERT_EQ(1u, log.lines.size());
-    EXPECT_TRUE(Contains(log.lines, L".W: DeferredTest::Quiet: warning"));
 }
 
 // Every public call keeps the caller's last-error code, also when the calls inside fail

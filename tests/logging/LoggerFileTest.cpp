@@ -55,6 +55,8 @@ TEST_F(LoggerFile, LinesBannersAndTheByteOrderMarkUnderEachFlag)
         {L"debugBannersHidden", DebugBanners, 0, &earlier, nullptr},
         {L"debugBannersShown", DebugBanners, 5, nullptr, L" D"},
         {L"deferred", DeferredOpen, 0, nullptr, L" I"},
+        // The first line, above the level, opens the file but is dropped, as are the banners.
+        {L"deferredQuiet", DeferredOpen, LevelWarning, nullptr, nullptr},
         // Wine runs the test as an administrator, so only the flag leads to the per-user root.
         {L"perUser", ForcePerUser, 0, nullptr, L" I"},
     };
@@ -79,7 +81,8 @@ TEST_F(LoggerFile, LinesBannersAndTheByteOrderMarkUnderEachFlag)
             expected.push_back(L"x");
         if (c.bannerTag) // the banner's text is the portable core's; here its kind and level
             expected.insert(expected.end(), {L"", OwnPrefix(c.bannerTag) + (utc ? L"***  LOGGING STARTED  *** (UTC+00:00, local:" : L"***  LOGGING STARTED  *** (UTC")});
-        expected.push_back(OwnPrefix(L" I") + L"FormatTest::Run: number 42, narrow text");
+        if (!c.level || c.level >= LevelInfo)
+            expected.push_back(OwnPrefix(L" I") + L"FormatTest::Run: number 42, narrow text");
         expected.push_back(OwnPrefix(L".W") + L"FormatTest::Narrow: narrow format 7");
         if (c.bannerTag)
             expected.push_back(OwnPrefix(c.bannerTag) + L"***  LOGGING ENDED  ***");
