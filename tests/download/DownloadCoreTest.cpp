@@ -34,14 +34,10 @@ TEST(DownloadErrorMapping, WinHttpAndWin32Codes)
         EXPECT_EQ(result, ResultFromError(error)) << error;
 }
 
-TEST(DownloadSummaryLine, ThreeFormats)
+// The engine tests show each form once; these are the values that a local server does not give.
+TEST(DownloadSummaryLine, RetriesProxyTagsCodesAndRate)
 {
     JobSummary s;
-    s.result = JobResults::InvalidUrl;
-    s.url = L"not a url";
-    s.elapsedMs = 1;
-    EXPECT_EQ(L"(HEAD) InvalidUrl 'not a url': (0 retries) [HTTP 0][Win32 0] in 1ms", FormatSummary(s));
-
     s.result = JobResults::Success;
     s.url = L"http://h/f.bin";
     s.hasFile = true;

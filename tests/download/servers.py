@@ -105,9 +105,7 @@ http {{
     fastcgi_temp_path {work}/tmp/fastcgi;
     uwsgi_temp_path {work}/tmp/uwsgi;
     scgi_temp_path {work}/tmp/scgi;
-    default_type application/octet-stream;
     sendfile on;
-    ssl_protocols TLSv1 TLSv1.1 TLSv1.2;
     root {docroot};
     server {{
         listen 127.0.0.1:{http};
