@@ -6,7 +6,6 @@ import contextlib
 import io
 import os
 import re
-import shutil
 import sys
 import tempfile
 import unittest
@@ -32,11 +31,8 @@ def shipped(path):
 
 class Checker(unittest.TestCase):
     def setUp(self):
-        self.dir = tempfile.mkdtemp()
+        self.dir = self.enterContext(tempfile.TemporaryDirectory())
         self.texts, self.customization = shipped(TEXTS), shipped(DEMO)
-
-    def tearDown(self):
-        shutil.rmtree(self.dir)
 
     def write(self, name, data):
         path = os.path.join(self.dir, name)

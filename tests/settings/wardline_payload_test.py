@@ -5,7 +5,6 @@ the program under Wine (its log and "wl.ini"); and the tool's refusals."""
 import contextlib
 import io
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -25,7 +24,7 @@ class WardlinePayload(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.build, cls.source = BUILD, SOURCE
-        cls.work = tempfile.mkdtemp(prefix="wardline-", dir=cls.build)
+        cls.work = cls.enterClassContext(tempfile.TemporaryDirectory(prefix="wardline-", dir=cls.build))
         sys.path.insert(0, os.path.join(cls.source, "tools"))
         import wardline_payload
         cls.tool = wardline_payload
@@ -39,10 +38,6 @@ class WardlinePayload(unittest.TestCase):
         run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
              "-subj", "/CN=Velmora Payload Test Signer", "-keyout", cls.key, "-out", cls.cert])
         run(["openssl", "pkey", "-in", cls.key, "-pubout", "-outform", "DER", "-out", cls.public_key])
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.work, ignore_errors=True)
 
     def program(self, name, data=None):
         """A copy of the marked program in a folder of its own, where it writes wl.ini."""
