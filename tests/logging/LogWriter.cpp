@@ -1,7 +1,6 @@
-// LogWriter PRODUCT MODULE COUNT EVENT: opens the process-wide logger for PRODUCT and MODULE,
-// waits until the named event is set (so that several writers start together), writes COUNT
-// numbered lines and closes the log. Exit code 0 on success, 2 on bad arguments, 3 when the
-// event never came; a crash at exit shows as an exception code.
+// LogWriter PRODUCT MODULE COUNT EVENT: opens the process-wide logger, waits for the named event
+// (so that several writers start together), writes COUNT numbered lines and closes the log. Exit
+// code 0, 2 for bad arguments, 3 when the event never came, an exception code for a crash at exit.
 #include "common/logging/VmOrlLogging.h"
 
 #include "common/Handles.h"

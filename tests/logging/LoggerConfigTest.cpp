@@ -1,5 +1,4 @@
-// What the registry decides, the level, and the caller's last-error code surviving every public
-// call.
+// The level the registry decides, and the caller's last-error code kept by every public call.
 #include "tests/logging/LoggingFixture.h"
 
 #include "common/VmPath.h"

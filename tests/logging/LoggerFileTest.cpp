@@ -177,14 +177,12 @@ TEST_F(LoggerFile, TooLargeMessageIsReplacedByAnErrorLine)
 {
     ASSERT_TRUE(SetNumber(L"", L"LogMaxSizeKB", 4096));
     const std::wstring fits(131071, L'm');
-    const std::wstring tooLong(131072, L'm');
     const std::wstring hugeFormat(140000, L'f');
-    const std::string narrowTooLong(131072, 'n');
     const LogFile log = Session(L"large", 0, [&](LoggerWin& l) {
         l.Log(4, L"%s", fits.c_str());
-        l.Log(4, L"%s", tooLong.c_str());
+        l.Log(4, L"%s", (fits + L'm').c_str());
         l.Log(4, hugeFormat.c_str());
-        l.Log(4, "%s", narrowTooLong.c_str());
+        l.Log(4, "%s", std::string(131072, 'n').c_str());
     });
     const std::wstring failure = OwnPrefix(L"*E") + L"VM_ORL_LOG failure: ";
     // The format itself is too large to be quoted whole: it is cut, not failed on again.
@@ -255,7 +253,6 @@ TEST_F(LoggerFile, TwoProcessesInterleaveWholeLinesAndRotateOncePerLimit)
     for (unsigned k = 0; VmPath::FileExistsPath(LogPath(L"shared", k)); ++k)
         paths.insert(paths.begin(), LogPath(L"shared", k));
     ASSERT_GE(paths.size(), 3u) << "the size limit must have been passed several times";
-    ASSERT_LT(paths.size(), 99u) << "the oldest lines would be gone";
     const std::wregex numbered(LR"(\[([0-9a-f]+)\.[0-9a-f]+\]  I: LogWriter: line (\d+) of 300$)");
     std::map<std::wstring, int> lastNumber;
     for (size_t i = 0; i < paths.size(); ++i) {

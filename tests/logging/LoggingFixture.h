@@ -62,8 +62,8 @@ class LoggingTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static unsigned counter = 0;
-        product_ = L"LogTest" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++counter);
+        // Of this process: tests in the same prefix run at the same time.
+        product_ = L"LogTest" + std::to_wstring(GetCurrentProcessId());
         ASSERT_TRUE(registry_.SetString(HKEY_LOCAL_MACHINE, kLoggingKey, L"RootPath", machineRoot_.Path()));
         ASSERT_TRUE(registry_.SetString(HKEY_CURRENT_USER, kLoggingKey, L"RootPath", userRoot_.Path()));
         // Tests place files before the logger runs.
