@@ -1,4 +1,5 @@
 #include "common/logging/LogFormat.h"
+#include "installer/InstallResult.h"
 
 #include <gtest/gtest.h>
 
@@ -47,4 +48,12 @@ TEST(LogFormat, DerivedNames)
     EXPECT_EQ(L"Global\\VmOrlLogging_C:_ProgramData_Velmora_Log_Tolvi_stub.log",
               MutexName(L"C:\\ProgramData\\Velmora\\Log\\Tolvi\\stub.log", false));
     EXPECT_EQ(L"Local\\VmOrlLogging_C:_u_stub.log", MutexName(L"C:\\u\\stub.log", true));
+}
+
+// Every fixed name is read from the program's log once per administrative installer result
+// (tests/e2e/install_test.py); here the values around them: the gaps (9 to 98, 102 on) and negatives.
+TEST(ResultName, UnknownBesideTheFixedValues)
+{
+    for (InstallResult value : {9, 98, 102, -1, INT32_MIN, INT32_MAX})
+        EXPECT_STREQ(L"Unknown", ResultName(value)) << value;
 }

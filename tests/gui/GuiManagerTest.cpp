@@ -278,7 +278,6 @@ TEST_F(GuiManagerTest, StaleAnswersNeverAnswerTheNextQuestion)
 {
     // Each case gives one stale answer while the question "next" is being posted.
     HWND answered = nullptr;
-    std::wstring text;
     const std::function<void()> cases[] = {
         // A double-click on Retry: BN_CLICKED, then BN_DOUBLECLICKED.
         [&] {
@@ -324,7 +323,7 @@ TEST_F(GuiManagerTest, StaleAnswersNeverAnswerTheNextQuestion)
         EXPECT_FALSE(Stopped());
         SendMessageW(Listener(), WM_ENDSESSION, TRUE, 0);
     });
-    text = L"Retry?";
+    std::wstring text = L"Retry?";
     EXPECT_EQ(2, gui_->ShowRetryDialog(text));
     JoinUser();
     EXPECT_TRUE(Stopped());

@@ -159,21 +159,20 @@ TEST(CommonArguments, OrderAndContent)
     const struct {
         const wchar_t* line;
         const wchar_t* language;
-        bool forceNoscan;
         Tokens tokens;
     } cases[] = {
         {L"prog --skip-sidegrade yes --referrer web --provisioning-group grp --accepteult 3 --noscan -s "
          L"--resume C:\\w --confirm",
-         L"de", false,
+         L"de",
          {L"--language", L"de", L"--nocopy", L"--silent", L"--noscan", L"--accepteult", L"3",
           L"--provisioning-group", L"grp", L"--referrer", L"web", L"--skip-sidegrade", L"yes"}},
         // "--referrer" without its value would swallow the caller's next token.
-        {L"prog --referrer \"\" --accepteult \"\"", L"", false, {L"--language", L"--nocopy"}},
+        {L"prog --referrer \"\" --accepteult \"\"", L"", {L"--language", L"--nocopy"}},
     };
     for (const auto& c : cases) {
         ProgramParser parser;
         ASSERT_TRUE(parser.Parse(c.line)) << c.line;
-        EXPECT_EQ(c.tokens, BuildCommonArguments(parser, c.language, c.forceNoscan)) << c.line;
+        EXPECT_EQ(c.tokens, BuildCommonArguments(parser, c.language, false)) << c.line;
     }
     EXPECT_EQ(L"\"C:\\a b\"", QuoteValue(QuoteValue(L"C:\\a b"))) << "a quoted value is quoted once";
 }
