@@ -38,9 +38,8 @@ TEST(StubConfigParser, ReadsSharedFilesUpToTheLimit)
     for (const auto& [bytes, logged] : cases) {
         ASSERT_TRUE(VmTest::WriteBytes(path, bytes));
         // Held open for writing, as the download engine may still hold it.
-        const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-        VmCommon::UniqueFile writer(
-            CreateFileW(path.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, 0, nullptr));
+        VmCommon::UniqueFile writer(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(parser.Parse(good)); // a failed parse must discard it
         log.Clear();
         EXPECT_EQ(logged.empty(), parser.Parse(path)) << log.Dump();
