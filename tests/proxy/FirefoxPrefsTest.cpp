@@ -30,7 +30,6 @@ TEST(FirefoxPrefs, Accept_and_Reject_lines)
         FFProxyConfig config;
         ReadPrefs(text, config);
         const std::wstring type = std::to_wstring(config.proxyType);
-        EXPECT_EQ(expected, type + L"|" + ManualProxy(config) + L"|" + config.autoConfigUrl)
-            << text;
+        EXPECT_EQ(expected, type + L"|" + ManualProxy(config) + L"|" + config.autoConfigUrl) << text;
     }
 }

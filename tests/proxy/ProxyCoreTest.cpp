@@ -19,10 +19,8 @@ TEST(ProxyCore, BrowserFromRegistryTexts)
         {false, L"chrome.exe --x firefox.exe", Chrome}, // the table's order, not the text's
         {false, L"C:\\x\\winebrowser.exe \"%1\"", Other},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.expected, c.userChoice ? BrowserFromChoice(c.text) : BrowserFromShellCommand(c.text))
-            << c.text;
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(c.expected, c.userChoice ? BrowserFromChoice(c.text) : BrowserFromShellCommand(c.text)) << c.text;
 }
 
 TEST(ProxyCore, HttpProxyFromListWithScheme)

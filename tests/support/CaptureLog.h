@@ -77,7 +77,6 @@ public:
         const std::vector<std::wstring> texts = Texts(level);
         return std::find(texts.begin(), texts.end(), text) != texts.end();
     }
-    // Every line as "<level> <text>", for failure messages.
     std::wstring Dump()
     {
         std::wstring all;

@@ -88,9 +88,7 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes)
 std::vector<std::wstring> ReadUtf16Lines(const std::wstring& path)
 {
     const std::vector<unsigned char> bytes = ReadBytes(path);
-    std::wstring text;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-        text.push_back(static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8)));
+    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
     if (!text.empty() && text[0] == 0xFEFF)
         text.erase(0, 1);
     std::vector<std::wstring> lines;
