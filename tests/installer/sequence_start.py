@@ -12,6 +12,9 @@ import shlex
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools"))
+from check_properties import LANGUAGES  # noqa: E402
+
 
 def run(wine_run, prefix, program, args, lang="en_US.UTF-8"):
     log_path = os.path.join(prefix, "drive_c", "ProgramData", "Velmora", "Log", "Tolvi", "stub.log")
@@ -59,13 +62,18 @@ def main():
     expect("Selected 'de' as the default language (score: 4)" in log, "de-DE: not 'de' with score 4", log)
     expect("Language locked by score (threshold: 4)" in log, "de-DE: not locked", log)
 
-    # The command line wins; the dump's order is PropertiesTest's.
+    # The command line wins; the dump (only here) lists the languages in map order, the global entries in
+    # key order, then the selected language's entries.
     code, console, log = run(wine_run, prefix, program, ["--show-settings", "--language", "fi"], "de_DE.UTF-8")
     expect(code == 0 and "Exiting with code: 0 (Success)" in log, f"show-settings: exit code {code}", log)
     expect("Selected 'fi' as default language by command-line option" in log, "--language fi not used", log)
     expect("Installer::CheckDebugCommands: Showing settings" in log, "show-settings not logged", log)
-    expect(re.search(r"^operatorid=6910$", console, re.M) and re.search(r"^fi:productname=.+$", console, re.M),
-           "operatorid=6910 or fi:productname not printed", console)
+    expect(f"\nLanguages: {','.join(LANGUAGES)}\n" in console, "language list missing or out of order", console)
+    globals_ = re.findall(r"^([a-z0-9]+)=(.*)$", console, re.M)
+    keys = [k for k, _ in globals_]
+    expect(dict(globals_).get("operatorid") == "6910", "global operatorid=6910 missing", console)
+    expect(keys == sorted(keys), "global entries not in key order", console)
+    expect(re.search(r"^fi:productname=.+$", console, re.M), "fi:productname missing", console)
 
     for failure in failures:
         print("FAIL: " + failure, file=sys.stderr)
