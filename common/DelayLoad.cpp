@@ -98,6 +98,22 @@ std::wstring SystemLibraryPath(const wchar_t* name)
     return directory.empty() ? std::wstring() : directory + L"\\" + name;
 }
 
+// A library loaded by full path finds its own dependencies in its folder and the system directory,
+// nothing else: the entry code limits the default search to the system directory, and plain
+// LoadLibraryW never searches the loaded library's folder. Without KB2533623 (Windows 7) the search
+// flags are refused with ERROR_INVALID_PARAMETER; the altered search path then puts the library's
+// folder first.
+HMODULE LoadWithOwnFolder(const std::wstring& path)
+{
+    if (!IsFullWindowsPath(path))
+        return LoadLibraryW(path.c_str());
+    HMODULE module = LoadLibraryExW(path.c_str(), nullptr,
+                                    LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!module && GetLastError() == ERROR_INVALID_PARAMETER)
+        module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return module;
+}
+
 } // namespace
 
 LoadingConfiguration::LoadingConfiguration() { InitializeCriticalSection(&lock_); }
@@ -180,7 +196,7 @@ HMODULE DelayLoadResolver::LoadFirst(const std::vector<std::wstring>& paths, DWO
     if (paths.empty())
         SetLastError(ERROR_MOD_NOT_FOUND);
     for (const std::wstring& path : paths) {
-        if (HMODULE module = LoadLibraryW(path.c_str())) {
+        if (HMODULE module = LoadWithOwnFolder(path)) {
             if (failure)
                 *failure = 0;
             return module;

@@ -74,8 +74,9 @@ public:
     // The full paths tried for a library, in order, under the current loading configuration.
     // Empty for a name that is not a bare file name.
     static std::vector<std::wstring> Candidates(const wchar_t* name);
-    // The first of the paths that loads. Null with *failure = kDelayLoadModuleNotFound otherwise;
-    // the last error is that of the last attempt.
+    // The first of the paths that loads; a full path's own dependencies come from its folder and
+    // the system directory. Null with *failure = kDelayLoadModuleNotFound otherwise; the last
+    // error is that of the last attempt.
     static HMODULE LoadFirst(const std::vector<std::wstring>& paths, DWORD* failure = nullptr);
     // LoadFirst(Candidates(name)); a name that is not a bare file name gives
     // kDelayLoadInvalidParameter.

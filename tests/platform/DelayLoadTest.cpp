@@ -25,23 +25,29 @@ bool SamePath(const std::wstring& a, const std::wstring& b)
 }
 
 constexpr wchar_t kProbe[] = L"VmDelayProbe.dll";
+constexpr wchar_t kNeedsSibling[] = L"VmDelayNeedsSibling.dll";
+constexpr wchar_t kSibling[] = L"VmDelaySibling.dll";
 constexpr int kMarker = 0x5EED;
 using MarkerFn = int (*)();
 
-// A loading configuration of its own whose registry entry names a copy of the probe library. The
-// configuration is process-wide; nothing else in this program depends on it.
+// A loading configuration of its own whose registry entry names a copy of the probe library, and a
+// default library search limited to the system directory, as the entry code leaves it. Both are
+// process-wide; nothing else in this program depends on them.
 class DelayLoadTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        ASSERT_TRUE(SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) << GetLastError();
         GetLoadingConfiguration().SetOwnFolderFirst(number_, false);
         ASSERT_TRUE(CopyFileW(builtProbe_.c_str(), registryProbe_.c_str(), FALSE)) << GetLastError();
-        SetRegistryPath(REG_SZ, registryProbe_);
+        SetRegistryPath(kProbe, REG_SZ, registryProbe_);
     }
 
-    void SetRegistryPath(DWORD type, const std::wstring& text)
+    void TearDown() override { SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS); }
+
+    void SetRegistryPath(const wchar_t* library, DWORD type, const std::wstring& text)
     {
-        ASSERT_TRUE(registry_.Set(HKEY_LOCAL_MACHINE, DelayLoadRegistryKey(number_), kProbe, type, text.c_str(),
+        ASSERT_TRUE(registry_.Set(HKEY_LOCAL_MACHINE, DelayLoadRegistryKey(number_), library, type, text.c_str(),
                                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
     }
 
@@ -55,30 +61,38 @@ protected:
 } // namespace
 
 // The order itself is shown by the portable candidate tests; these show that the loader follows
-// it, reads a list's first entry, and falls back past a file that is missing.
+// it, reads a list's first entry, falls back past a file that is missing, and lets a library named
+// by the registry find the library beside it that it imports.
 TEST_F(DelayLoadTest, PathComesFromOwnFolderRegistryOrSystemDirectoryInThatOrder)
 {
     const std::wstring missing = folder_.Path() + L"\\missing\\" + kProbe;
     const std::wstring systemCopy = VmPath::GetSystemDirectoryPath() + L"\\" + kProbe;
+    const std::wstring needsSibling = folder_.Path() + L"\\" + kNeedsSibling;
     const struct {
+        const wchar_t* library;
         bool ownFolderFirst;
         DWORD type;
         std::wstring text;
         std::wstring expected;
     } cases[] = {
-        {true, REG_SZ, registryProbe_, builtProbe_},
-        {false, REG_MULTI_SZ, registryProbe_ + L'\0' + missing + L'\0', registryProbe_},
-        {false, REG_EXPAND_SZ, missing, systemCopy},
+        {kProbe, true, REG_SZ, registryProbe_, builtProbe_},
+        {kProbe, false, REG_MULTI_SZ, registryProbe_ + L'\0' + missing + L'\0', registryProbe_},
+        {kProbe, false, REG_EXPAND_SZ, missing, systemCopy},
+        {kNeedsSibling, false, REG_SZ, needsSibling, needsSibling},
     };
     ASSERT_TRUE(CopyFileW(builtProbe_.c_str(), systemCopy.c_str(), FALSE)) << GetLastError();
+    // The sibling is built into a folder of its own: only the copy beside the probe can supply it.
+    ASSERT_TRUE(CopyFileW(VmTest::BesideTestProgram(kNeedsSibling).c_str(), needsSibling.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(VmTest::BesideTestProgram(std::wstring(L"sibling\\") + kSibling).c_str(),
+                          (folder_.Path() + L"\\" + kSibling).c_str(), FALSE));
     for (const auto& c : cases) {
         GetLoadingConfiguration().SetOwnFolderFirst(100, c.ownFolderFirst);
-        SetRegistryPath(c.type, c.text);
+        SetRegistryPath(c.library, c.type, c.text);
         std::wstring loadedFrom;
         DWORD failure = 0xFFFF;
         // The guarded call reads the entry of its own number, and leaves that number set.
         EXPECT_EQ(static_cast<DWORD>(kMarker), CallWithDelayLoadNumber(number_, [&]() -> DWORD {
-                      DelayLoadedLibrary library(kProbe);
+                      DelayLoadedLibrary library(c.library);
                       DelayLoadedFunction<MarkerFn> marker(library, "VmDelayProbeMarker");
                       const MarkerFn fn = marker.Get(&failure);
                       loadedFrom = ModulePath(library.Module());
