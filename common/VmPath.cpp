@@ -319,6 +319,20 @@ bool GetModulePath(std::wstring& directory, std::wstring& name)
     return !path.empty() && SplitPath(path, directory, name);
 }
 
+std::wstring FindUniqueDirectory(const std::wstring& parent, const std::wstring& directory)
+{
+    std::wstring full = ReadSizedPath([&](wchar_t* buffer, DWORD size) -> DWORD {
+        return GetFullPathNameW(directory.c_str(), size, buffer, nullptr);
+    });
+    if (!full.empty() && full.back() == L'\\')
+        full.pop_back();
+    const DWORD attributes = GetFileAttributesW(full.c_str());
+    if (full.empty() || !IsUniqueDirectoryPath(parent, full) || attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != FILE_ATTRIBUTE_DIRECTORY)
+        return {};
+    return full;
+}
+
 std::wstring GetSystemDirectoryPath()
 {
     return ReadSizedPath(

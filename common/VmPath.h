@@ -53,6 +53,10 @@ std::wstring ExpandUserProfile(const std::wstring& path, const std::wstring& use
 std::wstring CreateUniqueDirectory(const std::wstring& parent,
                                    SECURITY_ATTRIBUTES* security = nullptr);
 
+// The full form of directory (relative, with "." or ".." or not) when it is an existing directory
+// that CreateUniqueDirectory could have made below parent and no reparse point; empty otherwise.
+std::wstring FindUniqueDirectory(const std::wstring& parent, const std::wstring& directory);
+
 // Deletes directory and everything below it. Reparse points are removed without being entered.
 // The walk never stops early; with deleteAtRestartOnFailure, what cannot be removed now is
 // scheduled for removal at the next restart. True when every removal (or scheduling) succeeded.

@@ -100,6 +100,19 @@ std::wstring UniqueDirectoryName(uint32_t tick, size_t attempt)
     return L"vm" + VmCommon::Decimal(tick) + VmCommon::Decimal(attempt) + L".tmp";
 }
 
+bool IsUniqueDirectoryPath(const std::wstring& parent, const std::wstring& path)
+{
+    std::wstring directory, name, parentDirectory, parentName;
+    if (!SplitPath(path, directory, name) || !SplitPath(parent, parentDirectory, parentName) ||
+        !VmCommon::EqualsAsciiNoCase(directory, PathCombine(parentDirectory, parentName)))
+        return false;
+    // "vm", the tick and the attempt (one digit at least each), ".tmp".
+    const std::wstring_view text(name);
+    return text.size() >= 8 && VmCommon::EqualsAsciiNoCase(text.substr(0, 2), L"vm") &&
+           VmCommon::EqualsAsciiNoCase(text.substr(text.size() - 4), L".tmp") &&
+           text.substr(2, text.size() - 6).find_first_not_of(L"0123456789") == std::wstring_view::npos;
+}
+
 std::wstring CreateUniqueDirectoryWith(const std::wstring& parent,
                                        const std::function<uint32_t()>& tick,
                                        const std::function<uint32_t(const std::wstring&)>& create)

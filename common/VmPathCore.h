@@ -34,6 +34,10 @@ std::wstring ReplaceUserProfile(const std::wstring& path, const std::wstring& pr
 // "vm<tick><attempt>.tmp".
 std::wstring UniqueDirectoryName(uint32_t tick, size_t attempt);
 
+// Whether the full path names a directory right below parent that UniqueDirectoryName could have
+// named (ASCII case ignored, one trailing "\" on either allowed).
+bool IsUniqueDirectoryPath(const std::wstring& parent, const std::wstring& path);
+
 constexpr size_t kUniqueDirectoryAttempts = 10000;
 
 // The retry loop of CreateUniqueDirectory: tries UniqueDirectoryName(tick(), n) below parent for

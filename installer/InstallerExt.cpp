@@ -241,8 +241,16 @@ bool SetupWorkDirectory(const VmOptionParser& options, std::wstring& workDir)
             VM_ORL_LOG(VmOrlLogging::LevelError, L"%s: Attempt to resume without setting language", kFunction);
             return false;
         }
-        workDir = options.GetValue(OptionName::Resume);
-        VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: Resume with directory '%s'", kFunction, workDir.c_str());
+        const std::wstring resume = options.GetValue(OptionName::Resume);
+        VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: Resume with directory '%s'", kFunction, resume.c_str());
+        // The end of the run deletes its work directory: a resumed run takes only one that an
+        // earlier run of this program made, never a folder of the user's that a command line names.
+        workDir = VmPath::FindUniqueDirectory(VmPath::GetTempDirectoryPath(), resume);
+        if (workDir.empty()) {
+            VM_ORL_LOG(VmOrlLogging::LevelError, L"%s: Not a work directory of this program: '%s'", kFunction,
+                       resume.c_str());
+            return false;
+        }
     } else {
         const std::wstring temp = VmPath::GetTempDirectoryPath();
         if (temp.empty()) {

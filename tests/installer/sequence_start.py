@@ -9,6 +9,7 @@ pipe. Wine runs programs as administrator, so the log is the machine-wide one.
 import os
 import re
 import shlex
+import shutil
 import subprocess
 import sys
 
@@ -52,6 +53,16 @@ def main():
         expect(f"InstallerExt::ParseCommandLine: Parse error: {error}" in log, f"{args}: not logged", log)
         # The run ends right after parsing: no instance lock, no regular end of the run.
         expect("Another instance" not in log and "Exiting with code" not in log, f"{args}: went on", log)
+
+    # A resumed run works only in a work directory of this program's: the end deletes it.
+    kept = os.path.join(prefix, "drive_c", "users", "Public", "vm-kept")
+    os.makedirs(kept, exist_ok=True)
+    open(os.path.join(kept, "file.txt"), "w").close()
+    code, console, log = run(wine_run, prefix, program, ["--silent", "--nocopy", "--language", "en", "--resume",
+                                                         "C:\\users\\Public\\vm-kept"])
+    expect(code == 1 and os.path.exists(os.path.join(kept, "file.txt")), f"--resume: exit code {code}", log)
+    expect("Not a work directory of this program: 'C:\\users\\Public\\vm-kept'" in log, "--resume: not refused", log)
+    shutil.rmtree(kept)
 
     # German: "de" by its language part (score 4), locked by this build's threshold 4. What a
     # language not offered gives is decided natively (LanguageSelectCoreTest).

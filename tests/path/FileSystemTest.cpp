@@ -93,6 +93,14 @@ TEST_F(FileSystemTest, DeleteTreeRemovesLinksWithoutEnteringThem)
     EXPECT_EQ((Names{L"inner", L"keep.txt"}), List(L"target"));
     EXPECT_EQ((Names{L"keep2.txt"}), List(L"target\\inner"));
     EXPECT_EQ((Names{L"link"}), List(L"tree"));
+
+    // A work directory named on a command line is deleted at the end of the run: a link of its
+    // name is not taken for one, a directory reached through ".." is.
+    ASSERT_TRUE(MakeHostLink(L"vm12.tmp", L"target"));
+    Make({L"vm34.tmp\\"});
+    EXPECT_EQ(L"", VmPath::FindUniqueDirectory(root_, Path(L"vm12.tmp")));
+    EXPECT_EQ(Path(L"vm34.tmp"), VmPath::FindUniqueDirectory(root_ + L"\\", Path(L"tree\\..\\vm34.tmp\\")));
+    EXPECT_EQ(L"", VmPath::FindUniqueDirectory(root_, Path(L"vm56.tmp")));
 }
 
 TEST_F(FileSystemTest, DeleteTreeRemovesNestedTreesWithReadOnlyFiles)

@@ -122,3 +122,19 @@ TEST(UniqueDirectory, RetriesOnlyTakenNames)
         EXPECT_TRUE(c.expected.empty() || c.expected == asked.back()) << c.what;
     }
 }
+
+// A resumed run deletes the folder its command line names: only one of these names passes.
+TEST(UniqueDirectory, OnlyItsOwnNamesRightBelowTheParentPass)
+{
+    const std::pair<const wchar_t*, bool> cases[] = {
+        {L"C:\\Users\\A\\Temp\\vm1230.tmp", true},     {L"c:\\users\\a\\temp\\VM1230.TMP\\", true},
+        {L"C:\\Users\\A\\Temp\\vm1.tmp", false},       {L"C:\\Users\\A\\Temp\\vm12a0.tmp", false},
+        {L"C:\\Users\\A\\Temp\\vm1230.tmpx", false},   {L"C:\\Users\\A\\Temp\\vm1230.tmp\\sub", false},
+        {L"C:\\Users\\A\\Temp", false},                {L"C:\\Users\\A\\Documents\\vm1230.tmp", false},
+        {L"C:\\Users\\A\\Temp2\\vm1230.tmp", false},   {L"vm1230.tmp", false},
+    };
+    for (const auto& [path, passes] : cases) {
+        EXPECT_EQ(passes, IsUniqueDirectoryPath(L"C:\\Users\\A\\Temp\\", path)) << path;
+        EXPECT_EQ(passes, IsUniqueDirectoryPath(L"C:\\Users\\A\\Temp", path)) << path;
+    }
+}
