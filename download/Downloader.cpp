@@ -85,6 +85,9 @@ Downloader::~Downloader()
         WaitForSingleObject(thread_.get(), INFINITE);
     }
     DeleteCriticalSection(&progressLock_);
+    // A job's last completion may still be about to signal it: closed, the handle value could
+    // already name another object. One event per Downloader is what that safety costs.
+    static_cast<void>(taskComplete_.release());
 }
 
 void Downloader::LockLanguage(const std::wstring& language)
@@ -189,8 +192,11 @@ std::wstring Downloader::InWorkDirectory(const wchar_t* name) const
 
 void Downloader::OnTaskComplete()
 {
+    // Once the count reaches 0 the waiter may finish and this object go away before SetEvent:
+    // nothing of it is read after the decrement (the destructor leaves this event open).
+    const HANDLE taskComplete = taskComplete_.get();
     InterlockedDecrement(&outstanding_);
-    SetEvent(taskComplete_.get());
+    SetEvent(taskComplete);
 }
 
 void Downloader::AddDownload(const std::wstring& url, const std::wstring& path, uint32_t weight,
@@ -423,9 +429,15 @@ void Downloader::CheckSystemTime(const std::wstring& failedUrl)
     const std::wstring url = BuildStubConfigUrl(true);
     if (url == failedUrl)
         return;
-    AddDownload(url, InWorkDirectory(FileName::kTimeCheck), 0, KindNone);
-    if (!WaitForDownloads())
-        result_ = DownloadFailedCertificate;
+    // After the user's abort nothing more is sent, and the run ends cancelled: the clock's verdict
+    // would bring up the retry dialog the user has just declined.
+    if (!IsAborted())
+        AddDownload(url, InWorkDirectory(FileName::kTimeCheck), 0, KindNone);
+    WaitForDownloads();
+    if (IsAborted()) {
+        result_ = DownloadCancelled;
+        return;
+    }
     const int64_t now = NowSeconds();
     if (ClockDiffers(serverTime_, now)) {
         const int64_t difference = serverTime_ > now ? serverTime_ - now : now - serverTime_;

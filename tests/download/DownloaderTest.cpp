@@ -61,6 +61,25 @@ std::string Seen(const std::wstring& key)
     return seen;
 }
 
+// With clockCheck, the clock check's plain request goes there instead of to port 80, and the user
+// aborts as soon as it is under way.
+struct AbortingClockCheck : Downloader {
+    AbortingClockCheck(HANDLE abort, SettingProvider& settings, std::wstring clockCheck)
+        : Downloader(abort, settings), abort(abort), clockCheck(std::move(clockCheck)) {}
+    std::wstring BuildStubConfigUrl(bool plain) override
+    {
+        return plain && !clockCheck.empty() ? clockCheck : Downloader::BuildStubConfigUrl(plain);
+    }
+    void AddDownload(const std::wstring& url, const std::wstring& path, uint32_t weight, uint32_t kind) override
+    {
+        Downloader::AddDownload(url, path, weight, kind);
+        if (!clockCheck.empty() && url == clockCheck)
+            SetEvent(abort);
+    }
+    HANDLE abort;
+    std::wstring clockCheck;
+};
+
 class DownloaderTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -96,9 +115,9 @@ protected:
         ASSERT_TRUE(settings_.ReadPayloadSettings(profile));
         Serve(L"wdms/wdmsh.dll", list);
     }
-    DownloadResult Run(const std::wstring& work)
+    DownloadResult Run(const std::wstring& work, const std::wstring& clockCheck = L"")
     {
-        Downloader downloader(abort_.get(), settings_);
+        AbortingClockCheck downloader(abort_.get(), settings_, clockCheck);
         EXPECT_TRUE(downloader.Start(work, L"", true, true, false));
         downloader.LockLanguage(L"en");
         const DownloadResult result = downloader.Wait(&progress_);
@@ -206,6 +225,7 @@ TEST_F(DownloaderTest, AbortAndTeardownCancelEveryJob)
 // A management-server build against the fault back end over TLS. The list pins its certificate
 // or one a byte off; with the pin refused, the stub configuration is asked for again over plain
 // HTTP (port 80, where nothing answers), so the list's Date, the last success, is the server time.
+// An abort while that request stalls ends the run cancelled, not with the clock's verdict.
 TEST_F(DownloaderTest, PinningAndTheClockCheck)
 {
     const struct {
@@ -214,18 +234,22 @@ TEST_F(DownloaderTest, PinningAndTheClockCheck)
         int32_t date;
         DownloadResult result;
         const char* seen; // the list, then the stub configuration (four attempts when refused)
+        bool abort = false;
     } cases[] = {{L"listed", L"server.txt", 0, DownloadSuccess, "200 200"},
                  {L"byteoff", L"server-changed.txt", 0, DownloadFailedCertificate, "200 200 200 200 200"},
                  {L"late", L"server-changed.txt", -604801, DownloadFailedCertificateClock, "200 200 200 200 200"},
-                 {L"early", L"server-changed.txt", 604800, DownloadFailedCertificate, "200 200 200 200 200"}};
+                 {L"early", L"server-changed.txt", 604800, DownloadFailedCertificate, "200 200 200 200 200"},
+                 {L"cancelled", L"server-changed.txt", -604801, DownloadCancelled, "200 200 200 200 200", true}};
     const std::wstring pkg = Url(kServers.faultTls, L"/fault/pkg/-/pkg.bin", true);
     ServeStub(L"p/", {pkg, pkg, pkg, pkg, pkg});
     for (const auto& c : cases) {
         Wardline(Url(kServers.faultTls, L"/fault/" + std::wstring(c.key) + L"/date=" + std::to_wstring(c.date), true),
                  Material(c.list));
         log_.Clear();
+        ResetEvent(abort_.get());
         TempDir work;
-        EXPECT_EQ(c.result, Run(work.Path() + L"\\")) << Narrow(c.key);
+        const std::wstring clockCheck = c.abort ? FaultUrl(L"stalled", L"seq=stall5000", L"pkg.bin") : L"";
+        EXPECT_EQ(c.result, Run(work.Path() + L"\\", clockCheck)) << Narrow(c.key);
         EXPECT_TRUE(log_.HasLine(L"Downloader::ConfigureCertVerifier: Wardline certificates aquired", 4));
         EXPECT_EQ(c.result == DownloadSuccess ? 0u : 4u, log_.Count(L"Server failed authenticity check"));
         EXPECT_EQ(c.result == DownloadFailedCertificateClock,
