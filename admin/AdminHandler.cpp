@@ -20,12 +20,13 @@ namespace {
 constexpr int kEmbeddedAdminInstaller = 103;
 constexpr DWORD kCommBlockSize = sizeof(AdminComm::AdminCommBlock);
 
-// The lock must leave the file readable, runnable and deletable, and nothing else: a handle
-// without data access is ignored by the sharing check, so it reads.
+// The lock must leave the file readable and runnable, and nothing else: a file that could be
+// renamed aside could be replaced under its name before it is started elevated. A handle without
+// data access is ignored by the sharing check, so it reads. The lock goes before the deletion.
 bool LockAndVerify(const std::wstring& path, const void* bytes, uint32_t size, VmCommon::UniqueFile& lock)
 {
-    lock.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    lock.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!lock)
         return false;
     // The write handle was closed before the lock could be taken; what another process wrote in
@@ -124,12 +125,20 @@ bool AdminHandler::CreateCommObjects()
     if (sid.empty()
         || !VmCommon::CreateSecurityAttributes(AdminComm::PrivateObjectSddl(sid).c_str(), true, security))
         return false;
-    runEvent_.reset(CreateEventW(security.get(), TRUE, FALSE, AdminComm::kRunEventName));
-    abortEvent_.reset(CreateEventW(security.get(), TRUE, FALSE, AdminComm::kAbortEventName));
-    commEvent_.reset(CreateEventW(security.get(), FALSE, FALSE, AdminComm::kCommEventName));
-    mapping_.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, security.get(), PAGE_READWRITE, 0,
-                                      kCommBlockSize, AdminComm::kSharedMemoryName));
-    if (runEvent_ && abortEvent_ && commEvent_ && mapping_)
+    // Objects of these names that exist already belong to someone else (an administrative
+    // installer left from a killed run, or a squatter): their state and security are not ours, and
+    // a run event already set would start the elevated work before the parameters are written.
+    bool fresh = true;
+    const auto own = [&fresh](HANDLE object) {
+        fresh = fresh && object && GetLastError() != ERROR_ALREADY_EXISTS;
+        return object;
+    };
+    runEvent_.reset(own(CreateEventW(security.get(), TRUE, FALSE, AdminComm::kRunEventName)));
+    abortEvent_.reset(own(CreateEventW(security.get(), TRUE, FALSE, AdminComm::kAbortEventName)));
+    commEvent_.reset(own(CreateEventW(security.get(), FALSE, FALSE, AdminComm::kCommEventName)));
+    mapping_.reset(own(CreateFileMappingW(INVALID_HANDLE_VALUE, security.get(), PAGE_READWRITE, 0,
+                                          kCommBlockSize, AdminComm::kSharedMemoryName)));
+    if (fresh)
         view_.reset(MapViewOfFile(mapping_.get(), FILE_MAP_READ, 0, 0, kCommBlockSize));
     if (!view_) {
         CloseCommObjects();

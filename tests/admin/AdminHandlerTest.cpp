@@ -107,7 +107,28 @@ TEST(AdminHandler, DroppedFileIsLockedAgainstWritingAndNamedAside)
     EXPECT_FALSE(
         VmCommon::UniqueFile(CreateFileW(path.c_str(), GENERIC_WRITE, all, nullptr, OPEN_EXISTING, 0, nullptr)));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    // Renamed aside, it could be replaced under its name before it starts elevated.
+    EXPECT_FALSE(MoveFileW(path.c_str(), (path + L".aside").c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
     EXPECT_FALSE(VmTest::ReadBytes(path).empty()); // reading stays possible
+}
+
+// Objects of these names that someone else holds (an administrative installer left from a killed
+// run, a squatter) are not used: their state is not this run's, and nothing is started.
+TEST(AdminHandler, ObjectsThatExistAlreadyStartNothing)
+{
+    auto& log = VmTest::CaptureLog::Install();
+    static int launches = 0;
+    for (const wchar_t* name : {AdminComm::kRunEventName, AdminComm::kCommEventName}) {
+        VmCommon::UniqueHandle held(CreateEventW(nullptr, TRUE, TRUE, name));
+        AdminRun run([](const wchar_t*, const wchar_t*, const wchar_t*) {
+            ++launches;
+            return VmCommon::UniqueHandle();
+        });
+        EXPECT_EQ(1, run.Launch()) << name;
+    }
+    EXPECT_EQ(0, launches);
+    EXPECT_EQ(2u, log.Count(L"AdminHandler::Launch: Failed to create comm objects"));
 }
 
 } // namespace
