@@ -30,11 +30,18 @@ bool EndWithError(InstallerFields& installer, const wchar_t* text, InstallResult
     return false;
 }
 
-// A downloaded program is started only when it carries the maker's signature.
-bool ValidateDownloadedProgram(InstallerFields& installer, const std::wstring& path, InstallResult& result)
+// A downloaded program is started only when it carries the maker's signature. The lock, held until
+// the start, keeps the checked file from being changed or renamed aside and replaced in between.
+bool ValidateDownloadedProgram(InstallerFields& installer, const std::wstring& path, VmCommon::UniqueFile& lock,
+                               InstallResult& result)
 {
     installer.progress.UpdateProgress(1, 0);
-    return CheckSignature(path) || EndWithError(installer, L"ErrorIntegrity", InstallResults::Integrity, result);
+    lock.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!lock)
+        VM_ORL_LOG(VmOrlLogging::LevelError, L"%s: '%s' cannot be locked for its start: %lu",
+                   L"InstallerExt::CheckSignature", path.c_str(), GetLastError());
+    return (lock && CheckSignature(path)) ||
+           EndWithError(installer, L"ErrorIntegrity", InstallResults::Integrity, result);
 }
 
 // The runs whose directories the run that follows still needs.
@@ -378,7 +385,8 @@ bool HandleUpgrade(InstallerFields& installer, const std::wstring& upgradePath, 
     const wchar_t kFunction[] = L"Installer::HandleUpgrade";
     if (upgradePath.empty())
         return true;
-    if (!ValidateDownloadedProgram(installer, upgradePath, result))
+    VmCommon::UniqueFile lock;
+    if (!ValidateDownloadedProgram(installer, upgradePath, lock, result))
         return false;
     if (installer.gui.ShowConfirmDialog(installer.settings.GetText(L"SelfUpgrade")) == GuiAnswers::Cancel) {
         VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: User cancelled at self-upgrade dialog", kFunction);
@@ -409,7 +417,8 @@ bool HandleTrawl(InstallerFields& installer, const std::wstring& downloadedTrawl
     const std::wstring path = GetTrawlPath(installer.options, installer.workDir, downloadedTrawlPath);
     if (path.empty())
         return true;
-    if (!ValidateDownloadedProgram(installer, path, result))
+    VmCommon::UniqueFile lock;
+    if (!ValidateDownloadedProgram(installer, path, lock, result))
         return false;
     if (installer.gui.IsSkipRequested()) {
         installer.scanPlanned = false;
@@ -433,6 +442,7 @@ bool HandleTrawl(InstallerFields& installer, const std::wstring& downloadedTrawl
         return EndWithError(installer, L"ErrorGeneric", InstallResults::Failed, result);
     }
     VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: Trawl launched", kFunction);
+    lock.reset();
     installer.gui.HideDialog();
     if (!WaitForResume(installer.stopEvent)) {
         result = InstallResults::Pending;
