@@ -21,6 +21,7 @@
 #include "common/PlatformCore.h"
 #include "common/Process.h"
 #include "common/Registry.h"
+#include "common/TestKnob.h"
 #include "common/VmPath.h"
 #include "common/logging/VmOrlLogging.h"
 #include "installer/InstallResult.h"
@@ -31,7 +32,6 @@ using VmOrlLogging::LevelInfo;
 namespace {
 
 constexpr wchar_t kSharedKey[] = L"\\SOFTWARE\\Velmora\\NetworkInstallerShared";
-constexpr wchar_t kTestKey[] = L"\\Software\\Velmora\\Test\\AdminInstaller";
 constexpr wchar_t kAgentKey[] = L"SOFTWARE\\Velmora\\Tolvi";
 constexpr const wchar_t* kPackages[] = {L"linkwell.msi", L"settings.zip", L"customization.zip",
                                         L"localization.zip", L"help.zip"};
@@ -214,11 +214,10 @@ InstallResult AdminInstaller::Run()
         return InstallResults::Communication;
     }
     users_.SetRoot(HKEY_USERS);
-    const std::wstring testKey = userSid_ + kTestKey;
-    knobs_.hasFail = users_.ReadDword(testKey.c_str(), L"Fail", knobs_.fail);
+    knobs_.hasFail = VmCommon::ReadTestKnob(L"AdminInstaller", L"Fail", knobs_.fail, userSid_);
     uint32_t flag = 0;
-    knobs_.stall = users_.ReadDword(testKey.c_str(), L"Stall", flag) && flag == 1;
-    knobs_.ignoreAbort = users_.ReadDword(testKey.c_str(), L"IgnoreAbort", flag) && flag == 1;
+    knobs_.stall = VmCommon::ReadTestKnob(L"AdminInstaller", L"Stall", flag, userSid_) && flag == 1;
+    knobs_.ignoreAbort = VmCommon::ReadTestKnob(L"AdminInstaller", L"IgnoreAbort", flag, userSid_) && flag == 1;
 
     // An installer that ends without either signal must not leave this elevated process waiting.
     const VmCommon::UniqueHandle installer = OpenParentProcess();

@@ -7,6 +7,7 @@
 #include "common/Registry.h"
 #include "common/Security.h"
 #include "common/Session.h"
+#include "common/TestKnob.h"
 #include "common/Text.h"
 #include "common/VmPath.h"
 #include "common/logging/VmOrlLogging.h"
@@ -26,7 +27,6 @@ using VmOrlLogging::LevelWarning;
 
 namespace {
 
-constexpr wchar_t kTestKey[] = L"Software\\Velmora\\Test\\Installer";
 
 // The restart keeps the command line of the run to come where every start looks first.
 class SharedResumeParameters : public Reboot::ResumeParameters {
@@ -103,10 +103,8 @@ InstallResult Installer::MainLogic()
 void Installer::WaitForStubExit(HANDLE stubExit)
 {
     const wchar_t kFunction[] = L"Installer::MainLogic";
-    VmCommon::Win32Registry registry;
-    registry.SetRoot(HKEY_CURRENT_USER);
     uint32_t timeoutMs = kStubExitTimeoutMs;
-    if (!registry.ReadDword(kTestKey, L"StubExitTimeoutMs", timeoutMs))
+    if (!VmCommon::ReadTestKnob(L"Installer", L"StubExitTimeoutMs", timeoutMs))
         timeoutMs = kStubExitTimeoutMs;
     if (!stubExit) {
         VM_ORL_LOG(LevelWarning, L"%s: No stub exit event to wait for; the Agent did not confirm the installation",

@@ -3,13 +3,13 @@
 #include "common/Registry.h"
 #include "common/Security.h"
 #include "common/Session.h"
+#include "common/TestKnob.h"
 #include "common/VmPath.h"
 #include "common/logging/VmOrlLogging.h"
 
 namespace Reboot {
 namespace {
 
-constexpr wchar_t kTestKey[] = L"Software\\Velmora\\Test\\Reboot";
 
 std::wstring ActiveSessionUserSid()
 {
@@ -54,10 +54,8 @@ bool RegisterRestartAfterReboot(const std::wstring& commandLine, ResumeParameter
 bool RebootWindows(ExitWindowsFunction exitWindows)
 {
     // Under Wine a restart ends every process of the prefix, the test that started us included.
-    VmCommon::Win32Registry knobs;
-    knobs.SetRoot(HKEY_CURRENT_USER);
     uint32_t skip = 0;
-    if (knobs.ReadDword(kTestKey, L"SkipExitWindows", skip) && skip == 1) {
+    if (VmCommon::ReadTestKnob(L"Reboot", L"SkipExitWindows", skip) && skip == 1) {
         VM_ORL_LOG(VmOrlLogging::LevelWarning, L"%s: Test knob set: ExitWindowsEx not called",
                    L"Reboot::RebootWindows");
         return true;

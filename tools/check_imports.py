@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Checks the shipping executable: a PE32 GUI program for i386 whose import table names only
 DLLs that Windows loads from its KnownDLLs list. Any other DLL must be loaded at run time by full
-system path, so that a DLL planted beside the installer can never be picked up."""
+system path, so that a DLL planted beside the installer can never be picked up. Neither it nor the
+administrative installer inside it names the test build's switches (Software\Velmora\Test)."""
 import struct
 import sys
 
@@ -53,6 +54,9 @@ def main():
     path = sys.argv[1]
     machine, magic, subsystem, characteristics, dlls = read_pe(path)
     problems = []
+    with open(path, "rb") as f:
+        if "Velmora\\Test\\".encode("utf-16-le") in f.read():
+            problems.append("carries the test build's switches (Software\\Velmora\\Test)")
     if machine != 0x14C or magic != 0x10B:
         problems.append(f"not a PE32 i386 image (machine {machine:#x}, magic {magic:#x})")
     if subsystem != 2:
