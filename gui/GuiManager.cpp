@@ -28,6 +28,9 @@ GuiManager::GuiManager(HINSTANCE instance, HANDLE stopEvent, GuiSettings& settin
       resources_(std::make_unique<ResourceIds>(instance, kDefaultColor, kDefaultFontColor)),
       hideEvent_(CreateEventW(nullptr, TRUE, FALSE, kHideEventName)), settings_(settings)
 {
+    // The name may already exist, set by an earlier run's agent that still holds it.
+    if (hideEvent_)
+        ResetEvent(hideEvent_.get());
 }
 
 GuiManager::~GuiManager()

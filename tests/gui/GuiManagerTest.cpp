@@ -414,8 +414,12 @@ TEST_F(GuiManagerTest, NewDialogOpensWhereTheOldWasMovedAndReplacesItOnceShown)
 
 TEST_F(GuiManagerTest, HideEventOrStopEventClosesTheDialog)
 {
-    VmCommon::UniqueHandle hide(OpenEventW(EVENT_MODIFY_STATE, FALSE, GuiManager::kHideEventName));
+    VmCommon::UniqueHandle hide(OpenEventW(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, GuiManager::kHideEventName));
     ASSERT_TRUE(hide) << "another process must be able to open the hide event";
+    // Left set by an earlier run's agent that still holds it: not this run's signal.
+    SetEvent(hide.get());
+    GuiManager(GetModuleHandleW(nullptr), stop_.get(), settings_);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hide.get(), 0));
     for (HANDLE signal : {hide.get(), stop_.get()}) {
         gui_->ShowProgressDialog(0);
         HWND progress = WaitForDialog();
