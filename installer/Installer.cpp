@@ -327,16 +327,13 @@ bool Installer::LaunchAdminInstaller()
         VM_ORL_LOG(LevelError, L"%s: Failed to get SID for current user", kFunction);
         return false;
     }
-    // Values are quoted but not escaped: the elevated side takes them as they come.
-    std::wstring parameters = L"--user-sid " + sid;
-    const std::wstring group = GetProvisioningGroup();
-    if (!group.empty())
-        parameters += L" --provisioning-group \"" + group + L"\"";
-    if (settings_.IsWardlineMode())
-        parameters += L" --wardline-aware";
-    const std::wstring sidegrade = GetSkipSidegrade();
-    if (!sidegrade.empty())
-        parameters += L" --skip-sidegrade \"" + sidegrade + L"\"";
+    std::wstring refused;
+    const std::wstring parameters = InstallerExt::AdminParameters(
+        sid, GetProvisioningGroup(), settings_.IsWardlineMode(), GetSkipSidegrade(), refused);
+    if (parameters.empty()) {
+        VM_ORL_LOG(LevelError, L"%s: The value of '%s' cannot be passed on whole", kFunction, refused.c_str());
+        return false;
+    }
     switch (adminHandler_.Launch(parameters)) {
     case 0:
         return true;

@@ -143,6 +143,27 @@ bool RunsInPlace(const VmOptionParser& options)
            options.IsSet(OptionName::TestUi);
 }
 
+std::wstring AdminParameters(const std::wstring& userSid, const std::wstring& provisioningGroup, bool wardline,
+                             const std::wstring& skipSidegrade, std::wstring& refused)
+{
+    std::wstring parameters = L"--user-sid " + userSid;
+    const auto add = [&](const wchar_t* name, const std::wstring& value) {
+        if (value.empty())
+            return true;
+        if (value.find(L'"') != std::wstring::npos || value.back() == L'\\') {
+            refused = name;
+            return false;
+        }
+        parameters += std::wstring(L" --") + name + L" \"" + value + L"\"";
+        return true;
+    };
+    if (!add(OptionName::ProvisioningGroup, provisioningGroup))
+        return {};
+    if (wardline)
+        parameters += L" --wardline-aware";
+    return add(OptionName::SkipSidegrade, skipSidegrade) ? parameters : std::wstring();
+}
+
 std::wstring SecureCopyParameters(const std::wstring& commandLine)
 {
     return commandLine + L" --" + OptionName::NoCopy;

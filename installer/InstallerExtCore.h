@@ -74,6 +74,13 @@ std::wstring SavedCommandLine(const std::wstring& programPath, const std::wstrin
 // commands "show-settings" and "testui", which print or show and end at once.
 bool RunsInPlace(const VmOptionParser& options);
 
+// The administrative installer's parameters. Its values go in double quotes without escapes, as
+// the elevated side reads them; a value that such quotes cannot hold whole (one with a quote, or
+// one ending in a backslash, which escapes the closing quote) could add options to the elevated
+// program, so it is refused: the result is empty and refused names its option.
+std::wstring AdminParameters(const std::wstring& userSid, const std::wstring& provisioningGroup, bool wardline,
+                             const std::wstring& skipSidegrade, std::wstring& refused);
+
 // The copy's parameters: this process's command line as received (program path first, which the
 // copy ignores as a positional token), then "--nocopy".
 std::wstring SecureCopyParameters(const std::wstring& commandLine);

@@ -63,6 +63,25 @@ TEST(HandOverCommandLine, ReadBackAndTemplates)
         EXPECT_EQ(expected, line);
 }
 
+// Quoted without escapes: a value that could close its quotes early never reaches the elevated side.
+TEST(AdminParameters, ValuesTheQuotesCannotHoldWholeAreRefused)
+{
+    const struct {
+        std::wstring group, sidegrade, expected, refused;
+    } cases[] = {
+        {L"", L"", L"--user-sid S-1 --wardline-aware", L""},
+        {L"lab 2", L"C:\\x",
+         L"--user-sid S-1 --provisioning-group \"lab 2\" --wardline-aware --skip-sidegrade \"C:\\x\"", L""},
+        {L"a\" --evil \"b", L"", L"", L"provisioning-group"},
+        {L"g", L"C:\\x\\", L"", L"skip-sidegrade"},
+    };
+    for (const auto& c : cases) {
+        std::wstring refused;
+        EXPECT_EQ(c.expected, AdminParameters(L"S-1", c.group, true, c.sidegrade, refused)) << c.group;
+        EXPECT_EQ(c.refused, refused) << c.group;
+    }
+}
+
 TEST(SharedParameterValues, OrderConditionsAndLeftovers)
 {
     SharedParameters plain;
