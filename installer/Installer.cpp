@@ -27,7 +27,6 @@ using VmOrlLogging::LevelWarning;
 
 namespace {
 
-
 // The restart keeps the command line of the run to come where every start looks first.
 class SharedResumeParameters : public Reboot::ResumeParameters {
 public:
