@@ -573,7 +573,7 @@ void Installer::EnsureProgressShownLongEnough()
 
 bool Installer::LaunchProcess(const std::wstring& path, const std::wstring& parameters)
 {
-    return InstallerExt::LaunchProcess(path, parameters);
+    return static_cast<bool>(InstallerExt::LaunchProcess(path, parameters));
 }
 
 bool Installer::SetupWorkDirectory() { return InstallerExt::SetupWorkDirectory(options_, workDir_); }

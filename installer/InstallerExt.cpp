@@ -4,6 +4,7 @@
 #include "common/Process.h"
 #include "common/Registry.h"
 #include "common/Session.h"
+#include "common/TestKnob.h"
 #include "common/VmPath.h"
 #include "common/logging/VmOrlLogging.h"
 #include "download/Signature.h"
@@ -21,6 +22,8 @@ constexpr DWORD kActiveUserPollMs = 1000;
 constexpr wchar_t kTrawlFileName[] = L"CleanupTool.exe";
 // How long a progress page that offers to skip the scan stays up before the scan starts.
 constexpr DWORD kSkipOfferMs = 3000;
+// After the scanning tool has ended, the instance it started has this long to wake the waiting one.
+constexpr DWORD kResumeAfterToolMs = 120000;
 
 // Ends a hand-over step with code after showing the error text.
 bool EndWithError(InstallerFields& installer, const wchar_t* text, InstallResult code, InstallResult& result)
@@ -187,7 +190,7 @@ bool SignalWaitingStub()
     return event && SetEvent(event.get());
 }
 
-bool WaitForResume(HANDLE stopEvent)
+bool WaitForResume(HANDLE stopEvent, HANDLE tool)
 {
     const wchar_t kFunction[] = L"InstallerExt::WaitForResume";
     VmCommon::UniqueHandle resume(CreateEventW(nullptr, TRUE, FALSE, kResumeEventName));
@@ -196,11 +199,25 @@ bool WaitForResume(HANDLE stopEvent)
                    GetLastError());
         return false;
     }
-    const HANDLE handles[] = {stopEvent, resume.get()};
-    if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+    const HANDLE handles[] = {stopEvent, resume.get(), tool};
+    DWORD signalled = WaitForMultipleObjects(tool ? 3 : 2, handles, FALSE, INFINITE);
+    if (signalled == WAIT_OBJECT_0 + 2) {
+        uint32_t limitMs = kResumeAfterToolMs;
+        if (!VmCommon::ReadTestKnob(L"Installer", L"ResumeAfterToolMs", limitMs))
+            limitMs = kResumeAfterToolMs;
+        VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: The scanning tool ended; waiting %lu ms for the resumed instance",
+                   kFunction, static_cast<unsigned long>(limitMs));
+        signalled = WaitForMultipleObjects(2, handles, FALSE, limitMs);
+    }
+    if (signalled == WAIT_OBJECT_0 + 1) {
         VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: Received resume event", kFunction);
         DeleteResumeParameters();
         return true;
+    }
+    if (signalled == WAIT_TIMEOUT) {
+        // The saved parameters stay: a later start of the program still resumes this run.
+        VM_ORL_LOG(VmOrlLogging::LevelWarning, L"%s: No resumed instance after the scanning tool ended", kFunction);
+        return false;
     }
     VM_ORL_LOG(VmOrlLogging::LevelWarning, L"%s: Received abort event / failed wait", kFunction);
     return false;
@@ -362,11 +379,11 @@ bool CheckSignature(const std::wstring& path)
     return false;
 }
 
-bool LaunchProcess(const std::wstring& path, const std::wstring& parameters)
+VmCommon::UniqueHandle LaunchProcess(const std::wstring& path, const std::wstring& parameters)
 {
     VM_ORL_LOG(VmOrlLogging::LevelDebug, L"%s: Params: %s", L"Installer::LaunchProcess", parameters.c_str());
     // Detached: the program outlives this one and needs none of its console.
-    return static_cast<bool>(VmCommon::StartProcess(path.c_str(), parameters.c_str(), DETACHED_PROCESS, nullptr));
+    return VmCommon::StartProcess(path.c_str(), parameters.c_str(), DETACHED_PROCESS, nullptr);
 }
 
 std::wstring BuildUpgradeCommandLine(bool scanPlanned)
@@ -428,7 +445,9 @@ bool HandleTrawl(InstallerFields& installer, const std::wstring& downloadedTrawl
         result = InstallResults::Cancelled;
         return false;
     }
-    // The instance the tool starts when done takes this command line and wakes this one.
+    // The instance the tool starts when done takes this command line and wakes this one; the event
+    // exists before the tool runs, so that a quick one finds this instance waiting.
+    const VmCommon::UniqueHandle resumeEvent(CreateEventW(nullptr, TRUE, FALSE, kResumeEventName));
     const std::wstring resume = BuildResumeCommandLine(
         installer.options, installer.settings.GetSelectedLanguage(), installer.workDir);
     if (!SaveResumeParameters(resume)) {
@@ -437,14 +456,15 @@ bool HandleTrawl(InstallerFields& installer, const std::wstring& downloadedTrawl
     }
     const std::wstring arguments =
         BuildTrawlArguments(VmPath::GetModulePath(), installer.settings.GetSelectedLanguage());
-    if (!LaunchProcess(path, arguments)) {
+    const VmCommon::UniqueHandle tool = LaunchProcess(path, arguments);
+    if (!tool) {
         VM_ORL_LOG(VmOrlLogging::LevelError, L"%s: Failed to launch Trawl: %lu", kFunction, GetLastError());
         return EndWithError(installer, L"ErrorGeneric", InstallResults::Failed, result);
     }
     VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: Trawl launched", kFunction);
     lock.reset();
     installer.gui.HideDialog();
-    if (!WaitForResume(installer.stopEvent)) {
+    if (!WaitForResume(installer.stopEvent, tool.get())) {
         result = InstallResults::Pending;
         return false;
     }

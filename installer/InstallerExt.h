@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Handles.h"
 #include "installer/InstallResult.h"
 #include "installer/InstallerExtCore.h"
 
@@ -51,8 +52,10 @@ std::wstring BuildRebootCommandLine(const std::wstring& directory, bool includeR
 // With the option "resume": sets the resume event of an instance that waits for it. True when
 // there was one.
 bool SignalWaitingStub();
-// Waits for the resume event or the stop event, without a time limit; true for the resume event.
-bool WaitForResume(HANDLE stopEvent);
+// Waits for the resume event or the stop event; true for the resume event. With the scanning
+// tool's process, the wait ends a while after the tool has ended: one that crashed or was closed
+// starts nothing, and with the dialog hidden no one could cancel the wait.
+bool WaitForResume(HANDLE stopEvent, HANDLE tool = nullptr);
 
 // With the option "waitactiveuser": returns once the active session has a user, given that many
 // seconds (at least 1) to settle when it had to wait for one.
@@ -109,8 +112,8 @@ std::wstring GetTrawlPath(const VmOptionParser& options, const std::wstring& wor
 // Keeps a progress page that offers to skip the scan up for three seconds (or until the stop
 // event), then takes the user's choice to skip.
 void EnsureProgressShownLongEnough(InstallerFields& installer);
-// Starts the program detached, without waiting.
-bool LaunchProcess(const std::wstring& path, const std::wstring& parameters);
+// Starts the program detached, without waiting; its process handle, or none.
+VmCommon::UniqueHandle LaunchProcess(const std::wstring& path, const std::wstring& parameters);
 // The file's signature names the maker; a failure is logged.
 bool CheckSignature(const std::wstring& path);
 // With the process-wide options, the selected language and the program's own path.

@@ -81,6 +81,23 @@ class HandoverTest(unittest.TestCase):
         self.assertNotIn("ResumeParams", env.values(SHARED_KEY))
         self.assertInstalled()
 
+    def test_a_scanning_tool_that_starts_nothing_leaves_the_run_to_the_next_start(self):
+        # Closed by the user, the tool ends without starting the program: the hidden first instance
+        # gives up a moment later, and the next start of the program resumes the run.
+        env = self.start(dialogs=True, scan=True)
+        env.knob("ScanTool", "Launch", 0)
+        env.knob("Installer", "ResumeAfterToolMs", 2000)
+        first = env.run(answers=answers)
+        self.assertEqual(100, first.code, first.log)
+        self.assertIn("InstallerExt::WaitForResume: No resumed instance after the scanning tool ended", first.log)
+        resumed = env.run(answers=answers)
+        self.assertEqual(0, resumed.code, resumed.log)
+        for line in ("(saved): ", "Installer::SetupWorkDirectory: Resume with directory", SUCCESS):
+            self.assertIn(line, resumed.log)
+        self.assertInstalled()
+        for directory in env.work_directories():  # the first instance's own copy
+            shutil.rmtree(directory)
+
     def test_earlier_product_is_removed_by_hand_or_by_the_administrative_installer(self):
         env = self.start()
         for operators, code, lines in (
