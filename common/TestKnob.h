@@ -9,7 +9,8 @@
 namespace VmCommon {
 
 // The DWORD value name of "Software\Velmora\Test\<program>" in the current user's hive, or in the
-// hive of userSid under HKEY_USERS; always false in the shipping build.
+// hive of userSid under HKEY_USERS; value is left alone unless it is read. Always false in the
+// shipping build.
 bool ReadTestKnob(const wchar_t* program, const wchar_t* name, uint32_t& value,
                   const std::wstring& userSid = std::wstring());
 

@@ -326,11 +326,11 @@ std::wstring FindUniqueDirectory(const std::wstring& parent, const std::wstring&
     });
     if (!full.empty() && full.back() == L'\\')
         full.pop_back();
-    const DWORD attributes = GetFileAttributesW(full.c_str());
-    if (full.empty() || !IsUniqueDirectoryPath(parent, full) || attributes == INVALID_FILE_ATTRIBUTES ||
-        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != FILE_ATTRIBUTE_DIRECTORY)
+    if (full.empty() || !IsUniqueDirectoryPath(parent, full))
         return {};
-    return full;
+    const DWORD attributes = GetFileAttributesW(full.c_str());
+    const DWORD kind = attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
+    return attributes != INVALID_FILE_ATTRIBUTES && kind == FILE_ATTRIBUTE_DIRECTORY ? full : std::wstring();
 }
 
 std::wstring GetSystemDirectoryPath()

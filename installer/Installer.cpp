@@ -103,8 +103,7 @@ void Installer::WaitForStubExit(HANDLE stubExit)
 {
     const wchar_t kFunction[] = L"Installer::MainLogic";
     uint32_t timeoutMs = kStubExitTimeoutMs;
-    if (!VmCommon::ReadTestKnob(L"Installer", L"StubExitTimeoutMs", timeoutMs))
-        timeoutMs = kStubExitTimeoutMs;
+    VmCommon::ReadTestKnob(L"Installer", L"StubExitTimeoutMs", timeoutMs);
     if (!stubExit) {
         VM_ORL_LOG(LevelWarning, L"%s: No stub exit event to wait for; the Agent did not confirm the installation",
                    kFunction);

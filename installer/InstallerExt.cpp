@@ -203,8 +203,7 @@ bool WaitForResume(HANDLE stopEvent, HANDLE tool)
     DWORD signalled = WaitForMultipleObjects(tool ? 3 : 2, handles, FALSE, INFINITE);
     if (signalled == WAIT_OBJECT_0 + 2) {
         uint32_t limitMs = kResumeAfterToolMs;
-        if (!VmCommon::ReadTestKnob(L"Installer", L"ResumeAfterToolMs", limitMs))
-            limitMs = kResumeAfterToolMs;
+        VmCommon::ReadTestKnob(L"Installer", L"ResumeAfterToolMs", limitMs);
         VM_ORL_LOG(VmOrlLogging::LevelInfo, L"%s: The scanning tool ended; waiting %lu ms for the resumed instance",
                    kFunction, static_cast<unsigned long>(limitMs));
         signalled = WaitForMultipleObjects(2, handles, FALSE, limitMs);

@@ -17,11 +17,9 @@
 #include <string>
 
 #include "common/Process.h"
-#include "common/Registry.h"
+#include "common/TestKnob.h"
 
 namespace {
-
-constexpr wchar_t kKnobs[] = L"Software\\Velmora\\Test\\ScanTool";
 
 bool HasPrefix(const wchar_t* text, const wchar_t* prefix, const wchar_t** rest)
 {
@@ -32,19 +30,16 @@ bool HasPrefix(const wchar_t* text, const wchar_t* prefix, const wchar_t** rest)
     return true;
 }
 
-uint32_t Knob(VmCommon::Registry& registry, const wchar_t* name, uint32_t otherwise)
+uint32_t Knob(const wchar_t* name, uint32_t otherwise)
 {
-    uint32_t value = 0;
-    return registry.ReadDword(kKnobs, name, value) ? value : otherwise;
+    VmCommon::ReadTestKnob(L"ScanTool", name, otherwise);
+    return otherwise;
 }
 
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
-    VmCommon::Win32Registry registry;
-    registry.SetRoot(HKEY_CURRENT_USER);
-
     // The C run time has taken the quotes off: /launch="C:\a b\x.exe" arrives as /launch=C:\a b\x.exe.
     std::wstring program;
     for (int i = 1; i < argc; ++i) {
@@ -58,10 +53,10 @@ int wmain(int argc, wchar_t** argv)
     if (program.empty())
         return ERROR_INVALID_PARAMETER;
 
-    if (const uint32_t failure = Knob(registry, L"ExitCode", 0))
+    if (const uint32_t failure = Knob(L"ExitCode", 0))
         return static_cast<int>(failure);
-    Sleep(Knob(registry, L"WorkMs", 0));
-    if (Knob(registry, L"Launch", 1) == 0)
+    Sleep(Knob(L"WorkMs", 0));
+    if (Knob(L"Launch", 1) == 0)
         return 0;
     // Detached, so that the new instance outlives us without our console.
     VmCommon::UniqueHandle process = VmCommon::StartProcess(program.c_str(), nullptr, DETACHED_PROCESS, nullptr);
